@@ -1,0 +1,65 @@
+// The PDF access layer: the engine's only door to the file. A forgiving layer over qpdf
+// that answers narrow questions (pages, inherited attributes, content, forms, fonts) and
+// copies out what it returns. Missing or malformed entries degrade to "absent" or a
+// default; only opening the file and asking for a page that does not exist are errors.
+#pragma once
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "error.h"
+#include "types.h"
+
+namespace velko {
+
+class Pdf {
+ public:
+  // Opens and loads a document (recovery on, empty password, warnings silenced).
+  static Result<Pdf> open(const std::string& path);
+
+  // One PageInfo per page, ascending page number.
+  std::vector<PageInfo> pages() const;
+  PageInfo page_info(std::uint32_t number, QPDFObjGen id) const;
+
+  // The page's content streams, decoded and concatenated in order.
+  Result<Bytes> page_content(std::uint32_t number) const;
+
+  // A page attribute, looked up the page tree through /Parent (at most 64 levels).
+  std::optional<QPDFObjectHandle> inherited(QPDFObjGen id, std::string_view key) const;
+
+  // The page object for a 1-based page number, if the document has that page.
+  std::optional<QPDFObjectHandle> page_object(std::uint32_t number) const;
+  std::size_t page_count() const { return pages_.size(); }
+
+ private:
+  std::unique_ptr<QPDF> qpdf_;
+  std::vector<QPDFObjectHandle> pages_;
+};
+
+// Dictionary entry, following one reference; absent when missing, null or dangling.
+std::optional<QPDFObjectHandle> lookup(QPDFObjectHandle dict, std::string_view key);
+// A reference yields its target (a dangling one yields Malformed); anything else itself.
+Result<QPDFObjectHandle> resolve(QPDFObjectHandle obj);
+// A name given directly (no reference followed), as lossy UTF-8 without the slash.
+std::optional<std::string> name_of(QPDFObjectHandle dict, std::string_view key);
+// The filter names of a /Filter value.
+std::vector<std::string> filters_of(QPDFObjectHandle obj);
+// Filters whose output is an image file format rather than samples.
+bool is_image_codec(std::string_view name);
+
+// Helpers shared by the access layer's readers.
+// A number object read at single precision (how the object model stores reals) and widened.
+std::optional<double> number_of(QPDFObjectHandle obj);
+// Stream data decoded through all its filters, or absent when decoding fails.
+std::optional<Bytes> decoded_stream(QPDFObjectHandle stream);
+// Decoded data, or the stored bytes when decoding fails.
+Bytes decoded_or_raw(QPDFObjectHandle stream);
+
+}  // namespace velko
