@@ -369,6 +369,19 @@ std::string collapse_white(const std::u32string& s) {
 std::size_t dominant_style(std::span<const Placed> glyphs) {
   const std::size_t n = glyphs.size();
   if (n <= 1) return 0;
+  // Most lines are set in one style: then every glyph has the same count and the first
+  // glyph wins without any sorting.
+  const Style& first = glyphs.front().glyph.style;
+  bool uniform = true;
+  for (const Placed& p : glyphs) {
+    const Style& s = p.glyph.style;
+    if (s.size != first.size || s.render_mode != first.render_mode || s.font != first.font ||
+        !(s.color == first.color)) {
+      uniform = false;
+      break;
+    }
+  }
+  if (uniform) return 0;
 
   struct Key {
     std::size_t variant;
@@ -870,6 +883,7 @@ std::vector<Region> reconstruct_regions(const PageGlyphs& page, const FontMap& f
   for (const layout::Group& group : groups) {
     Region region;
     members.clear();
+    members.reserve(group.size());
     for (std::size_t i : group) {
       if (i < n) {
         members.push_back(prepared[i]);

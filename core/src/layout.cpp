@@ -22,6 +22,7 @@ struct Interval {
   double hi;
 };
 
+
 Interval extent(const Item& it, Axis axis) {
   return axis == Axis::Horizontal ? Interval{it.x0, it.x1} : Interval{it.y0, it.y1};
 }
@@ -44,11 +45,16 @@ double median_size(std::span<const Item> items, const Group& group) {
 std::optional<Gap> widest_gap(std::span<const Item> items, const Group& group, Axis axis,
                               double min_side) {
   if (group.size() < 2) return std::nullopt;
+  // Sort compact (key, position) pairs: the position breaks ties, so the sort is stable.
+  std::vector<std::pair<std::int64_t, std::size_t>> keyed;
+  keyed.reserve(group.size());
+  for (std::size_t k = 0; k < group.size(); ++k) {
+    keyed.emplace_back(total_order_key(extent(items[group[k]], axis).lo), k);
+  }
+  std::sort(keyed.begin(), keyed.end());
   std::vector<Interval> iv;
-  iv.reserve(group.size());
-  for (std::size_t i : group) iv.push_back(extent(items[i], axis));
-  std::stable_sort(iv.begin(), iv.end(),
-                   [](const Interval& a, const Interval& b) { return total_less(a.lo, b.lo); });
+  iv.reserve(keyed.size());
+  for (const auto& [key, k] : keyed) iv.push_back(extent(items[group[k]], axis));
 
   double high = NAN;  // the largest high end, NaN values skipped
   for (const Interval& v : iv) {
