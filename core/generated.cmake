@@ -14,4 +14,7 @@ add_custom_command(
           ${CMAKE_CURRENT_SOURCE_DIR}/embed_glyphlist.cmake
   COMMENT "Embedding the Adobe Glyph List"
   VERBATIM)
-target_sources(velko_core PRIVATE ${VELKO_GENERATED_DIR}/glyphlist_data.cpp)
+# An object library, so that builds which take only part of the engine (the fuzz
+# targets) can reuse the embedded tables.
+add_library(velko_generated OBJECT ${VELKO_GENERATED_DIR}/glyphlist_data.cpp)
+target_sources(velko_core PRIVATE $<TARGET_OBJECTS:velko_generated>)
