@@ -42,13 +42,15 @@ void record(GlyphUnicode& map, std::uint32_t c, std::uint32_t glyph) {
   map.set(std::uint16_t(glyph), char32_t(c));
 }
 
-// A well-formed character map has disjoint segments, so it can never name more
-// characters than Unicode has; overlapping segments in a hostile program could otherwise
-// make the walk cost billions of steps.
-constexpr std::size_t kCharacterBudget = 0x110000;
+// A well-formed character map has disjoint segments or groups, so it can never name more
+// characters than its format can address (the BMP for format 4, all of Unicode for
+// format 12); overlapping ranges in a hostile program could otherwise make the walk cost
+// billions of steps. Past the budget the rest of the subtable is ignored.
+constexpr std::size_t kFormat4Budget = 0x10000;
+constexpr std::size_t kFormat12Budget = 0x110000;
 
 void read_format4(Span st, GlyphUnicode& map) {
-  std::size_t budget = kCharacterBudget;
+  std::size_t budget = kFormat4Budget;
   if (st.size() < 8) return;
   std::size_t seg_x2 = u16(st, 6);
   std::size_t seg_count = seg_x2 / 2;
@@ -78,7 +80,7 @@ void read_format4(Span st, GlyphUnicode& map) {
 }
 
 void read_format12(Span st, GlyphUnicode& map) {
-  std::size_t budget = kCharacterBudget;
+  std::size_t budget = kFormat12Budget;
   if (st.size() < 16) return;
   std::size_t groups = std::min<std::size_t>(u32(st, 12), (st.size() - 16) / 12);
   for (std::size_t j = 0; j < groups; ++j) {

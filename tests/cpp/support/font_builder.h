@@ -150,4 +150,96 @@ inline Buf truetype_with_cmap(const std::map<std::uint16_t, std::uint16_t>& map)
   return s.build();
 }
 
+// A CFF INDEX of the given elements with offSize bytes per offset.
+inline Buf cff_index(const std::vector<Buf>& items, int off_size = 4) {
+  Buf b;
+  put16(b, std::uint32_t(items.size()));
+  if (items.empty()) return b;
+  b.push_back(std::uint8_t(off_size));
+  std::uint32_t offset = 1;
+  auto put_offset = [&](std::uint32_t v) {
+    for (int i = off_size - 1; i >= 0; --i) b.push_back(std::uint8_t(v >> (8 * i)));
+  };
+  put_offset(offset);
+  for (const auto& it : items) put_offset(offset += std::uint32_t(it.size()));
+  for (const auto& it : items) append(b, it);
+  return b;
+}
+
+inline Buf cff_str(const std::string& s) { return Buf(s.begin(), s.end()); }
+
+// A DICT integer operand in its five-byte form, so that offsets can be patched in
+// without changing the DICT's size.
+inline void cff_int(Buf& b, std::int32_t v) {
+  b.push_back(29);
+  put32(b, std::uint32_t(v));
+}
+
+// A bare CFF program: header, Name, Top DICT, String and CharStrings INDEXes, then the
+// charset and encoding bytes. charset/encoding hold either bytes (written after the
+// CharStrings, their offsets put in the Top DICT) or a predefined offset (0, 1, 2).
+struct CffSpec {
+  std::vector<std::string> strings;
+  std::size_t glyphs = 1;
+  std::optional<Buf> charset;
+  std::optional<std::int32_t> charset_offset;
+  std::optional<Buf> encoding;
+  std::optional<std::int32_t> encoding_offset;
+  bool cid_keyed = false;
+  bool encoding_first = false;  // so that a truncated charset ends the program
+};
+
+inline Buf cff_program(const CffSpec& spec) {
+  auto top_dict = [&](std::int32_t charstrings, std::int32_t charset, std::int32_t encoding) {
+    Buf d;
+    if (spec.cid_keyed) {
+      cff_int(d, 391);
+      cff_int(d, 392);
+      cff_int(d, 0);
+      d.push_back(12);
+      d.push_back(30);
+    }
+    cff_int(d, charstrings);
+    d.push_back(17);
+    if (spec.charset || spec.charset_offset) {
+      cff_int(d, charset);
+      d.push_back(15);
+    }
+    if (spec.encoding || spec.encoding_offset) {
+      cff_int(d, encoding);
+      d.push_back(16);
+    }
+    return d;
+  };
+  Buf header{1, 0, 4, 4};
+  Buf names = cff_index({cff_str("Test")});
+  std::vector<Buf> strings;
+  for (const auto& s : spec.strings) strings.push_back(cff_str(s));
+  Buf string_index = cff_index(strings);
+  std::vector<Buf> glyphs(spec.glyphs, Buf{14});
+  Buf charstrings = cff_index(glyphs);
+
+  std::size_t top_size = cff_index({top_dict(0, 0, 0)}).size();
+  std::size_t cs_at = header.size() + names.size() + top_size + string_index.size();
+  std::size_t charset_at = cs_at + charstrings.size();
+  std::size_t encoding_at = charset_at + (spec.charset ? spec.charset->size() : 0);
+  if (spec.encoding_first) {
+    encoding_at = charset_at;
+    charset_at = encoding_at + (spec.encoding ? spec.encoding->size() : 0);
+  }
+  Buf top = cff_index({top_dict(std::int32_t(cs_at),
+                                spec.charset ? std::int32_t(charset_at) : spec.charset_offset.value_or(0),
+                                spec.encoding ? std::int32_t(encoding_at)
+                                              : spec.encoding_offset.value_or(0))});
+  Buf out = header;
+  append(out, names);
+  append(out, top);
+  append(out, string_index);
+  append(out, charstrings);
+  if (spec.encoding && spec.encoding_first) append(out, *spec.encoding);
+  if (spec.charset) append(out, *spec.charset);
+  if (spec.encoding && !spec.encoding_first) append(out, *spec.encoding);
+  return out;
+}
+
 }  // namespace velko::testing
