@@ -195,3 +195,224 @@ TEST(FontMapTest, CidWidthIndexMatchesFirstEntryRule) {
   EXPECT_EQ(f.glyph_width(0xFFFFFFFF), 42);
   EXPECT_EQ(f.glyph_width(0xFFFFFFEF), 7);
 }
+
+namespace {
+
+struct Witness {
+  std::uint16_t code;                  // also the glyph id
+  char32_t program;                    // the TrueType character map's character
+  std::optional<std::u32string> text;  // the ToUnicode text, if any
+};
+
+// A simple font whose embedded TrueType program maps glyph `code` to `program`, and
+// whose ToUnicode gives `text` for the code.
+RawFont witnessed_font(const std::vector<Witness>& witnesses, std::string subtype = "TrueType") {
+  std::map<std::uint16_t, std::uint16_t> cmap;
+  std::vector<std::pair<std::uint32_t, std::u32string>> tu;
+  for (const auto& w : witnesses) {
+    cmap[std::uint16_t(w.program)] = w.code;
+    if (w.text) tu.emplace_back(w.code, *w.text);
+  }
+  RawFont r = simple("F1");
+  r.info.subtype = std::move(subtype);
+  r.font_file2 = truetype_with_cmap(cmap);
+  if (!tu.empty()) r.to_unicode = to_unicode(tu);
+  return r;
+}
+
+// Ten glyphs, four of which the ToUnicode map gives as other Arabic letters.
+std::vector<Witness> four_swapped() {
+  return {{1, 0x0627, U"\u0627"}, {2, 0x0628, U"\u0628"}, {3, 0x062A, U"\u062A"},
+          {4, 0x062B, U"\u062B"}, {5, 0x062C, U"\u062C"}, {6, 0x062D, U"\u062D"},
+          {7, 0x062F, U"\u0631"}, {8, 0x0631, U"\u062F"}, {9, 0x0633, U"\u0634"},
+          {10, 0x0634, U"\u0633"}};
+}
+
+}  // namespace
+
+TEST(TrustTest, Verdicts) {
+  auto same = [](std::uint16_t code, char32_t c) { return Witness{code, c, std::u32string(1, c)}; };
+  auto run = [&](std::vector<Witness> w) {
+    return Font::from_raw(witnessed_font(w)).untrustworthy;
+  };
+  std::vector<Witness> base;
+  for (std::uint16_t i = 1; i <= 8; ++i) base.push_back(same(i, 0x0627 + i));
+
+  struct Case {
+    const char* label;
+    std::vector<Witness> witnesses;
+    bool want;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"ten glyphs, four swapped letters", four_swapped(), true});
+  {
+    std::vector<Witness> w;
+    for (std::uint16_t i = 1; i <= 7; ++i) w.push_back({i, char32_t(0x0627 + i), U"\u0621"});
+    cases.push_back({"seven compared, all mismatched", w, false});
+  }
+  {
+    auto w = base;
+    w[0] = {1, 0x064A, U"\u06CC"};  // Farsi yeh for yeh: letter variants agree
+    w[1] = {2, 0x0643, U"\u06A9"};  // keheh for kaf
+    w[2] = {3, 0x0661, U"1"};       // the same digit in another script
+    w[3] = {4, 0x066C, U","};       // thousands separator
+    w[4] = {5, 0x066B, U"."};       // decimal separator
+    w[5] = {6, 0xFE8E, U"\u0627"};  // final alef: same letter after NFKC
+    w[6] = {7, 0x06F5, U"\u0665"};  // extended and plain Arabic-Indic five
+    cases.push_back({"agreements", w, false});
+  }
+  {
+    // 3 of 12 mismatched (under a third), all three serious: Arabic letters swapped.
+    std::vector<Witness> w;
+    for (std::uint16_t i = 1; i <= 9; ++i) w.push_back(same(i, 0x0627 + i));
+    w.push_back({10, 0x0644, U"\u0645"});
+    w.push_back({11, 0x0645, U"\u0644"});
+    w.push_back({12, 0x0646, U" "});  // white space for a letter is serious too
+    cases.push_back({"three serious mismatches", w, true});
+  }
+  {
+    // 3 of 12 mismatched with Latin text for Arabic glyphs: not serious, under a third.
+    std::vector<Witness> w;
+    for (std::uint16_t i = 1; i <= 9; ++i) w.push_back(same(i, 0x0627 + i));
+    w.push_back({10, 0x0644, U"x"});
+    w.push_back({11, 0x0645, U"y"});
+    w.push_back({12, 0x0646, U"z"});
+    cases.push_back({"three mild mismatches", w, false});
+  }
+  {
+    // Mismatches on non-Arabic glyphs count only by their share: more than a third.
+    std::vector<Witness> w;
+    for (std::uint16_t i = 1; i <= 7; ++i) w.push_back(same(i, 0x0627 + i));
+    for (std::uint16_t i = 8; i <= 11; ++i) w.push_back({i, char32_t('a' + i), U"\u0627"});
+    cases.push_back({"four of eleven mismatched", w, true});
+    w.push_back(same(12, 'A'));
+    cases.push_back({"four of twelve mismatched: exactly a third", w, false});
+  }
+  {
+    // Mirrored characters, missing and multi-character entries are not compared.
+    auto w = base;
+    w.resize(7);
+    for (std::uint16_t i = 20; i < 30; ++i) w.push_back({i, '(', U"\u0627"});
+    w.push_back({30, 0x0628, std::nullopt});
+    w.push_back({31, 0x0629, U"\u0627\u0627"});
+    w.push_back({32, 0x062A, U""});
+    cases.push_back({"skipped pairs", w, false});
+  }
+  for (const auto& c : cases) EXPECT_EQ(run(c.witnesses), c.want) << c.label;
+
+  // Without ToUnicode, or without a program, nothing is untrustworthy.
+  EXPECT_FALSE(to_unicode_is_untrustworthy(CMap{}, glyph_unicode(witnessed_font(four_swapped()).font_file2.value()), std::nullopt));
+  EXPECT_FALSE(to_unicode_is_untrustworthy(CMap::parse(*witnessed_font(four_swapped()).to_unicode),
+                                           GlyphUnicode{}, std::nullopt));
+}
+
+TEST(TrustTest, CidToGidWitnesses) {
+  // Codes reach glyphs through CIDToGIDMap: code i -> glyph 100 + i.
+  std::vector<Witness> w = four_swapped();
+  std::map<std::uint16_t, std::uint16_t> cmap;
+  std::vector<std::pair<std::uint32_t, std::u32string>> tu;
+  Bytes cid_to_gid;
+  for (const auto& x : w) {
+    cmap[std::uint16_t(x.program)] = std::uint16_t(100 + x.code);
+    tu.emplace_back(x.code, *x.text);
+  }
+  for (std::uint16_t code = 0; code <= 10; ++code) {
+    std::uint16_t gid = code == 0 ? 0 : std::uint16_t(100 + code);
+    cid_to_gid.push_back(std::uint8_t(gid >> 8));
+    cid_to_gid.push_back(std::uint8_t(gid));
+  }
+  cid_to_gid.push_back(0x01);  // a trailing odd byte is dropped
+  RawFont r = composite("F1");
+  r.font_file2 = truetype_with_cmap(cmap);
+  r.to_unicode = to_unicode(tu);
+  r.cid_to_gid_map = cid_to_gid;
+  Font f = Font::from_raw(r);
+  ASSERT_TRUE(f.cid_to_gid.has_value());
+  EXPECT_EQ(f.cid_to_gid->size(), 11u);
+  EXPECT_TRUE(f.untrustworthy);
+  EXPECT_EQ(f.decode(7), u8(0x062F));  // the program's letter, through the glyph map
+  EXPECT_EQ(f.decode(1), u8(0x0627));
+  EXPECT_EQ(f.decode(11), std::nullopt);  // beyond the map: no glyph, no ToUnicode
+
+  // Without the map the codes themselves are glyph ids and find nothing to compare.
+  r.cid_to_gid_map.reset();
+  EXPECT_FALSE(Font::from_raw(r).untrustworthy);
+}
+
+TEST(FontTest, DecodeWithEmbeddedProgram) {
+  std::vector<Witness> w = four_swapped();
+  w.push_back({11, 0x064A, U"\u06CC"});         // variant: ToUnicode's Farsi yeh is kept
+  w.push_back({12, 0xFE8E, U"\u0627"});         // same letter after NFKC: program's form
+  w.push_back({13, 0xFEFB, U"\u0644\u0627"});   // ligature spelt out by ToUnicode
+  w.push_back({14, 0xFEFB, U"\u0644\u0628"});   // wrong spelling: the ligature
+  w.push_back({15, '(', U")"});                 // mirrored: ToUnicode text
+  w.push_back({16, 0x0640, U"\u0627"});         // tatweel always wins
+  w.push_back({17, 0x0645, std::nullopt});      // no ToUnicode entry: program
+  w.push_back({18, 0x0646, U""});               // empty text: program
+  w.push_back({19, 0xFEDB, U"\u06A9"});         // initial kaf vs keheh: ToUnicode's variant
+  w.push_back({20, 0x0643, U"\u0644\u0627"});   // program has one letter: program
+  w.push_back({21, 0xFEFC, U"\u0644\uFE8E"});   // final lam-alef vs lam + final alef
+  Font f = Font::from_raw(witnessed_font(w));
+  ASSERT_TRUE(f.untrustworthy);
+  struct Case {
+    std::uint32_t code;
+    std::optional<std::u32string> want;
+  };
+  const Case cases[] = {
+      {1, U"\u0627"},  {7, U"\u062F"},  {8, U"\u0631"},  {9, U"\u0633"},
+      {10, U"\u0634"}, {11, U"\u06CC"}, {12, U"\uFE8E"}, {13, U"\u0644\u0627"},
+      {14, U"\uFEFB"}, {15, U")"},      {16, U"\u0640"}, {17, U"\u0645"},
+      {18, U"\u0646"}, {19, U"\u06A9"}, {20, U"\u0643"}, {21, U"\u0644\uFE8E"},
+      {0x10000, std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(f.decode(c.code), c.want ? std::optional(u8(*c.want)) : std::nullopt) << c.code;
+}
+
+TEST(FontTest, TrustedFontKeepsToUnicode) {
+  std::vector<Witness> w;
+  for (std::uint16_t i = 1; i <= 10; ++i) w.push_back({i, char32_t(0x0627 + i), std::u32string(1, char32_t(0x0627 + i))});
+  w.push_back({11, 0x0645, U"\u0644"});  // one mismatch does not distrust the font
+  w.push_back({12, 0x0640, U"-"});       // but tatweel is still the program's
+  w.push_back({13, 0x0646, std::nullopt});
+  Font f = Font::from_raw(witnessed_font(w));
+  EXPECT_FALSE(f.untrustworthy);
+  EXPECT_EQ(f.decode(11), u8(0x0644));
+  EXPECT_EQ(f.decode(12), u8(0x0640));
+  EXPECT_EQ(f.decode(13), u8(0x0646));  // last resort: the program's character map
+  EXPECT_EQ(f.decode(14), std::nullopt);
+}
+
+TEST(FontTest, ProgramIsTheLastResort) {
+  // No ToUnicode: the encoding and CFF names come before the TrueType map.
+  RawFont r = witnessed_font({{0x41, 0x0627, std::nullopt}, {0x42, 0x0628, std::nullopt}});
+  r.base_encoding = "WinAnsiEncoding";
+  r.differences = {{0x42, "nosuchglyph"}};
+  Font f = Font::from_raw(r);
+  EXPECT_EQ(f.decode(0x41), "A");
+  EXPECT_EQ(f.decode(0x42), u8(0x0628));  // the encoding gives nothing for it
+}
+
+TEST(FontTest, CffNames) {
+  CffSpec spec{{"alefarabic", "comma"}, 4, Buf{0, 0x01, 0x87, 0x01, 0x88, 0, 34}, {},
+               Buf{0, 3, 0x41, 0x2C, 0x43}, {}, false};
+  RawFont r = simple("F1");
+  r.font_file3 = cff_program(spec);
+  r.differences = {{0x43, "beharabic"}};
+  Font f = Font::from_raw(r);
+  EXPECT_EQ(f.cff_names.size(), 3u);
+  EXPECT_EQ(f.decode(0x41), u8(0x0627));
+  EXPECT_EQ(f.decode(0x43), u8(0x0628));  // the encoding's differences come first
+
+  // A CFF name as the separator's second opinion when the encoding says nothing.
+  RawFont s = simple("F2");
+  spec.strings = {"alefarabic", "afii57388"};
+  s.font_file3 = cff_program(spec);
+  s.to_unicode = to_unicode({{0x2C, U","}});
+  EXPECT_EQ(Font::from_raw(s).decode(0x2C), u8(0x060C));
+
+  // A composite font never reads a CFF program.
+  RawFont c = composite("F3");
+  c.font_file3 = cff_program(spec);
+  EXPECT_TRUE(Font::from_raw(c).cff_names.empty());
+}
