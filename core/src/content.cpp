@@ -451,8 +451,8 @@ double length(Point v) { return std::hypot(v.x, v.y); }
 }  // namespace
 
 Interpreter::Interpreter(const std::vector<FontInfo>& fonts, const std::vector<RawForm>& forms,
-                         const GlyphWidths& widths)
-    : fonts_(fonts), forms_(forms), widths_(widths) {
+                         const GlyphWidths& widths, std::size_t form_budget)
+    : fonts_(fonts), forms_(forms), widths_(widths), form_budget_(form_budget) {
   composite_.reserve(fonts.size());
   for (const auto& f : fonts) composite_.emplace(f.name, f.subtype == "Type0");
   form_index_.reserve(forms.size());

@@ -155,10 +155,11 @@ class Interpreter {
   static constexpr std::size_t kMaxSegments = 8192;
   // Operations run inside forms per page. Forms can paint forms many times over (up to
   // eight levels), which multiplies; the budget keeps such a page from running forever.
-  static constexpr std::size_t kFormOperationBudget = std::size_t{1} << 24;
+  // At a few hundred bytes of output per operation at worst, this bounds memory too.
+  static constexpr std::size_t kFormOperationBudget = std::size_t{1} << 22;
 
   Interpreter(const std::vector<FontInfo>& fonts, const std::vector<RawForm>& forms,
-              const GlyphWidths& widths);
+              const GlyphWidths& widths, std::size_t form_budget = kFormOperationBudget);
   ~Interpreter();
 
   void run(const Operation& operation);
@@ -211,7 +212,7 @@ class Interpreter {
   std::unordered_map<std::string, std::size_t> form_index_;  // qualified name -> first form
   std::vector<std::unique_ptr<Content>> form_content_;  // decoded on first use
   std::vector<std::uint8_t> form_state_;               // 0 not decoded, 1 decoded, 2 failed
-  std::size_t form_budget_ = kFormOperationBudget;
+  std::size_t form_budget_;
 
   std::string cached_font_;
   bool cached_composite_ = false;
