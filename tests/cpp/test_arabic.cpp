@@ -495,23 +495,42 @@ TEST(BuildLine, LongLinesStayLinear) {
   struct Case {
     const char* name;
     std::vector<G> glyphs;
-    std::size_t min_chars;
+    std::u32string text;
   };
   std::vector<G> letters, marked, one_base, zero_width;
-  for (int i = 0; i < 40000; ++i) letters.push_back(G{i % 7 == 6 ? kSpace : kBeh, i * 5.0, 5});
-  for (int i = 0; i < 20000; ++i) {
-    marked.push_back(G{kBeh, i * 5.0, 5});
-    marked.push_back(G{kFatha, i * 5.0 + 2, 0});
+  std::u32string letters_text, marked_text, one_base_text = U"\u0628", zero_width_text;
+  for (int i = 0; i < 40000; ++i) {
+    letters.push_back(G{i % 7 == 6 ? kSpace : kBeh, i * 5.0, 5});
+    if (i % 7 == 6) {
+      letters_text += U' ';
+    } else {
+      letters_text += U'\u0628';
+    }
   }
+  for (int i = 0; i < 20000; ++i) {
+    marked.push_back(G{i % 2 ? kBeh : kTeh, i * 5.0, 5});
+    marked.push_back(G{i % 3 ? kFatha : kShadda, i * 5.0 + 2, 0});
+    // logical order reads from the right: letter, then its mark
+    marked_text = std::u32string(i % 2 ? U"\u0628" : U"\u062A") +
+                  (i % 3 ? U"\u064E" : U"\u0651") + marked_text;
+  }
+  // read from the right: the visual string reversed
+  letters_text = std::u32string(letters_text.rbegin(), letters_text.rend());
   one_base.push_back(G{kBeh, 0, 5});
-  for (int i = 0; i < 30000; ++i) one_base.push_back(G{kFatha, 1 + i * 1e-4, 0});
-  for (int i = 0; i < 30000; ++i) zero_width.push_back(G{kAlefHamzaAbove, 0, 0});
+  for (int i = 0; i < 30000; ++i) {
+    one_base.push_back(G{kFatha, 1 + i * 1e-4, 0});
+    one_base_text += U'\u064E';
+  }
+  for (int i = 0; i < 30000; ++i) {
+    zero_width.push_back(G{kAlefHamzaAbove, 0, 0});
+    zero_width_text += U'\u0623';  // the last one merges with the alef
+  }
   zero_width.push_back(G{kAlef, 0, 5});
   const Case cases[] = {
-      {"letters and spaces", letters, 30000},
-      {"letters with marks", marked, 40000},
-      {"one letter, many marks", one_base, 30001},
-      {"many zero-width letters", zero_width, 30000},
+      {"letters and painted spaces", letters, letters_text},
+      {"letters with marks", marked, marked_text},
+      {"one letter, many marks", one_base, one_base_text},
+      {"many zero-width letters", zero_width, zero_width_text},
   };
   for (const Case& c : cases) {
     const auto t0 = std::chrono::steady_clock::now();
@@ -519,7 +538,7 @@ TEST(BuildLine, LongLinesStayLinear) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - t0).count();
     ASSERT_TRUE(line) << c.name;
-    EXPECT_GE(utf8_to_u32(line->text).size(), c.min_chars) << c.name;
+    EXPECT_TRUE(utf8_to_u32(line->text) == c.text) << c.name;
     EXPECT_LT(ms, 3000) << c.name;
   }
 }
