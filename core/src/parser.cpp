@@ -252,3 +252,323 @@ Bytes decoded_or_raw(QPDFObjectHandle stream) {
 }
 
 }  // namespace velko
+
+// ---------------------------------------------------------------------------------------
+// Form XObjects and font resources
+
+namespace velko {
+
+namespace {
+
+// Key of a dictionary as text: without the slash, as lossy UTF-8.
+std::string key_text(const std::string& key) {
+  return lossy_utf8(std::string_view(key).substr(key.empty() || key[0] != '/' ? 0 : 1));
+}
+
+// The entry's value when it is a dictionary (following one reference), else absent.
+std::optional<QPDFObjectHandle> dict_entry(QPDFObjectHandle dict, std::string_view key) {
+  auto v = lookup(dict, key);
+  if (!v) return std::nullopt;
+  try {
+    if (v->isDictionary()) return v;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+std::optional<QPDFObjectHandle> array_entry(QPDFObjectHandle dict, std::string_view key) {
+  auto v = lookup(dict, key);
+  if (!v) return std::nullopt;
+  try {
+    if (v->isArray()) return v;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+std::optional<double> number_entry(QPDFObjectHandle dict, std::string_view key) {
+  auto v = lookup(dict, key);
+  if (!v) return std::nullopt;
+  return number_of(*v);
+}
+
+// Clamps to 0..4294967295 and truncates; NaN gives 0.
+std::uint32_t clamp_u32(double v) {
+  if (!(v > 0)) return 0;
+  if (v >= 4294967295.0) return 0xFFFFFFFFu;
+  return static_cast<std::uint32_t>(v);
+}
+
+std::optional<Bytes> decoded_entry(QPDFObjectHandle dict, std::string_view key) {
+  auto v = lookup(dict, key);
+  if (!v) return std::nullopt;
+  try {
+    if (!v->isStream()) return std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  return decoded_stream(*v);
+}
+
+void read_simple(QPDFObjectHandle dict, RawFont& f) {
+  if (auto fc = lookup(dict, "FirstChar"); fc && fc->isInteger()) {
+    long long v = fc->getIntValue();
+    f.first_char = v < 0 ? 0 : static_cast<std::uint32_t>(static_cast<unsigned long long>(v));
+  }
+  if (auto w = array_entry(dict, "Widths")) {
+    int n = w->getArrayNItems();
+    f.widths.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      auto item = resolve(w->getArrayItem(i));
+      if (!item) continue;
+      if (auto num = number_of(item.value())) f.widths.push_back(*num);
+    }
+  }
+  auto descriptor = dict_entry(dict, "FontDescriptor");
+  if (descriptor) {
+    if (auto mw = number_entry(*descriptor, "MissingWidth")) f.missing_width = *mw;
+  }
+  if (auto enc = lookup(dict, "Encoding")) {
+    if (enc->isName()) {
+      f.base_encoding = key_text(enc->getName());
+    } else if (enc->isDictionary()) {
+      if (auto base = lookup(*enc, "BaseEncoding"); base && base->isName()) {
+        f.base_encoding = key_text(base->getName());
+      }
+      if (auto diffs = array_entry(*enc, "Differences")) {
+        std::int64_t code = 0;
+        int n = diffs->getArrayNItems();
+        for (int i = 0; i < n; ++i) {
+          QPDFObjectHandle item = diffs->getArrayItem(i);
+          // Elements are taken as written; a reference is not followed.
+          if (item.isIndirect()) continue;
+          if (item.isInteger()) {
+            long long v = item.getIntValue();
+            code = v < 0 ? 0 : v;
+          } else if (item.isReal()) {
+            code = clamp_u32(*number_of(item));
+          } else if (item.isName()) {
+            if (code <= 255) {
+              f.differences.emplace_back(static_cast<std::uint8_t>(code), key_text(item.getName()));
+            }
+            if (code < std::numeric_limits<std::int64_t>::max()) ++code;
+          }
+        }
+      }
+    }
+  }
+  if (descriptor) f.font_file3 = decoded_entry(*descriptor, "FontFile3");
+}
+
+// The first descendant font dictionary of a composite font.
+std::optional<QPDFObjectHandle> descendant(QPDFObjectHandle dict) {
+  auto arr = array_entry(dict, "DescendantFonts");
+  if (!arr || arr->getArrayNItems() < 1) return std::nullopt;
+  auto d = resolve(arr->getArrayItem(0));
+  if (!d || !d.value().isDictionary()) return std::nullopt;
+  return d.value();
+}
+
+void read_w(QPDFObjectHandle w, std::vector<CidWidth>& out) {
+  const int n = w.getArrayNItems();
+  auto num = [&](int i) -> std::optional<double> {
+    if (i >= n) return std::nullopt;
+    auto item = resolve(w.getArrayItem(i));
+    if (!item) return std::nullopt;
+    return number_of(item.value());
+  };
+  int i = 0;
+  while (i < n) {
+    auto c = num(i);
+    if (!c) break;
+    const std::uint32_t first = clamp_u32(*c);
+    if (i + 1 >= n) break;
+    auto next = resolve(w.getArrayItem(i + 1));
+    if (next && next.value().isArray()) {
+      QPDFObjectHandle list = next.value();
+      const int m = list.getArrayNItems();
+      std::uint64_t code = first;
+      for (int k = 0; k < m && code <= 0xFFFFFFFFu; ++k, ++code) {
+        auto item = resolve(list.getArrayItem(k));
+        if (!item) continue;
+        if (auto width = number_of(item.value())) {
+          auto c32 = static_cast<std::uint32_t>(code);
+          out.push_back({c32, c32, *width});
+        }
+      }
+      i += 2;
+    } else {
+      auto last = num(i + 1);
+      auto width = num(i + 2);
+      if (last && width) out.push_back({first, clamp_u32(*last), *width});
+      i += 3;
+    }
+  }
+}
+
+void read_composite(QPDFObjectHandle dict, RawFont& f) {
+  if (auto d = descendant(dict)) {
+    if (auto dw = number_entry(*d, "DW")) f.default_width = *dw;
+    if (auto w = resolve(d->getKey("/W")); w && w.value().isArray()) read_w(w.value(), f.cid_widths);
+  }
+  auto enc = lookup(dict, "Encoding");
+  if (!enc || !enc->isName()) return;
+  const std::string name = enc->getName();
+  if (name != "/Identity-H" && name != "/Identity-V") return;
+  auto d = descendant(dict);
+  if (!d) return;
+  if (auto map = lookup(*d, "CIDToGIDMap"); map && map->isStream()) {
+    f.cid_to_gid_map = decoded_stream(*map);
+  }
+  if (auto fd = dict_entry(*d, "FontDescriptor")) f.font_file2 = decoded_entry(*fd, "FontFile2");
+}
+
+}  // namespace
+
+Result<std::vector<Pdf::Form>> Pdf::collect_forms(std::uint32_t number) const {
+  auto page = page_object(number);
+  if (!page) return Error::page_missing(number);
+  std::vector<Form> out;
+  auto resources = inherited(page->getObjGen(), "Resources");
+  try {
+    if (!resources || !resources->isDictionary()) return out;
+  } catch (const std::exception&) {
+    return out;
+  }
+  std::set<QPDFObjGen> visited;
+  walk_forms(*resources, "", 0, visited, out);
+  return out;
+}
+
+void Pdf::walk_forms(QPDFObjectHandle resources, const std::string& prefix, int depth,
+                     std::set<QPDFObjGen>& visited, std::vector<Form>& out) const {
+  if (depth > 7) return;
+  auto xobjects = dict_entry(resources, "XObject");
+  if (!xobjects) return;
+  // The object model keeps dictionary keys sorted, so "file order" is ascending name order.
+  std::set<std::string> keys;
+  try {
+    keys = xobjects->getKeys();
+  } catch (const std::exception&) {
+    return;
+  }
+  for (const std::string& k : keys) {
+    try {
+      QPDFObjectHandle value = xobjects->getKey(k);
+      if (value.isIndirect()) {
+        if (!visited.insert(value.getObjGen()).second) continue;
+      }
+      auto target = resolve(value);
+      if (!target) continue;
+      QPDFObjectHandle stream = target.value();
+      if (!stream.isStream()) continue;
+      QPDFObjectHandle sdict = stream.getDict();
+      QPDFObjectHandle subtype = sdict.getKey("/Subtype");
+      if (!subtype.isName() || subtype.getName() != "/Form") continue;
+      std::string name = prefix + key_text(k);
+      QPDFObjectHandle inner = resources;
+      if (auto own = dict_entry(sdict, "Resources")) inner = *own;
+      out.push_back({name, stream, inner});
+      walk_forms(inner, name + "/", depth + 1, visited, out);
+    } catch (const std::exception&) {
+      // A broken entry is skipped; the rest of the dictionary is still walked.
+    }
+  }
+}
+
+Result<std::vector<RawForm>> Pdf::page_forms(std::uint32_t number) const {
+  auto forms = collect_forms(number);
+  if (!forms) return forms.error();
+  std::vector<RawForm> out;
+  out.reserve(forms.value().size());
+  for (const Form& f : forms.value()) {
+    RawForm raw;
+    raw.name = f.name;
+    raw.content = decoded_or_raw(f.stream);
+    try {
+      if (auto m = array_entry(f.stream, "Matrix")) {
+        std::vector<double> nums;
+        int n = m->getArrayNItems();
+        for (int i = 0; i < n; ++i) {
+          auto item = resolve(m->getArrayItem(i));
+          if (!item) continue;
+          if (auto v = number_of(item.value())) nums.push_back(*v);
+        }
+        if (nums.size() == 6) std::copy(nums.begin(), nums.end(), raw.matrix.begin());
+      }
+    } catch (const std::exception&) {
+    }
+    out.push_back(std::move(raw));
+  }
+  return out;
+}
+
+Result<std::vector<RawFont>> Pdf::page_raw_fonts(std::uint32_t number) const {
+  auto page = page_object(number);
+  if (!page) return Error::page_missing(number);
+  std::vector<RawFont> out;
+  try {
+    if (!page->isDictionary()) return out;
+    auto resources = inherited(page->getObjGen(), "Resources");
+    if (resources && resources->isDictionary()) {
+      if (auto fonts = dict_entry(*resources, "Font")) {
+        // getKeys is ordered by std::string comparison: ascending byte order of the names.
+        for (const std::string& k : fonts->getKeys()) {
+          QPDFObjectHandle f = fonts->getKey(k);
+          if (f.isDictionary()) out.push_back(raw_font(key_text(k), f));
+        }
+      }
+    }
+  } catch (const std::exception&) {
+    return std::vector<RawFont>{};
+  }
+  auto forms = collect_forms(number);
+  if (!forms) return forms.error();
+  for (const Form& form : forms.value()) {
+    try {
+      auto fonts = dict_entry(form.resources, "Font");
+      if (!fonts) continue;
+      for (const std::string& k : fonts->getKeys()) {
+        QPDFObjectHandle f = fonts->getKey(k);
+        if (f.isDictionary()) out.push_back(raw_font(form.name + "/" + key_text(k), f));
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  return out;
+}
+
+FontInfo Pdf::font_info(std::string_view name, QPDFObjectHandle dict) {
+  FontInfo info;
+  info.name = std::string(name);
+  info.subtype = name_of(dict, "Subtype").value_or("");
+  info.base_font = name_of(dict, "BaseFont");
+  info.encoding = name_of(dict, "Encoding");
+  try {
+    if (dict.hasKey("/ToUnicode")) {
+      info.decoding = FontDecoding::HasToUnicode;
+    } else if (dict.hasKey("/Encoding")) {
+      info.decoding = FontDecoding::HasEncoding;
+    }
+  } catch (const std::exception&) {
+  }
+  return info;
+}
+
+RawFont Pdf::raw_font(std::string_view name, QPDFObjectHandle dict) {
+  RawFont f;
+  f.info = font_info(name, dict);
+  try {
+    f.to_unicode = decoded_entry(dict, "ToUnicode");
+    if (f.info.subtype != "Type0") {
+      read_simple(dict, f);
+    } else {
+      read_composite(dict, f);
+    }
+  } catch (const std::exception&) {
+    // Whatever was read before the damage is kept; the rest stays at its default.
+  }
+  return f;
+}
+
+}  // namespace velko

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,28 @@ class Pdf {
   // The page object for a 1-based page number, if the document has that page.
   std::optional<QPDFObjectHandle> page_object(std::uint32_t number) const;
   std::size_t page_count() const { return pages_.size(); }
+
+  // A form XObject found in a page's resources.
+  struct Form {
+    std::string name;              // qualified: resource names from the page down, "/"-joined
+    QPDFObjectHandle stream;       // the form's stream
+    QPDFObjectHandle resources;    // its own /Resources, else those of the level it was found in
+  };
+  // Every form XObject reachable from the page's resources, depth first, each object once.
+  Result<std::vector<Form>> collect_forms(std::uint32_t number) const;
+  // One level of the walk: forms of `resources`' /XObject dictionary and, recursively,
+  // their nested forms (depths 0 to 7 are collected).
+  void walk_forms(QPDFObjectHandle resources, const std::string& prefix, int depth,
+                  std::set<QPDFObjGen>& visited, std::vector<Form>& out) const;
+  // The page's forms copied out: qualified name, decoded content, /Matrix.
+  Result<std::vector<RawForm>> page_forms(std::uint32_t number) const;
+
+  // The page's fonts (own resources, ascending name order) followed by its forms' fonts,
+  // named Fm0/F1.
+  Result<std::vector<RawFont>> page_raw_fonts(std::uint32_t number) const;
+  static FontInfo font_info(std::string_view name, QPDFObjectHandle dict);
+  // Everything the font model needs from one font dictionary; never fails.
+  static RawFont raw_font(std::string_view name, QPDFObjectHandle dict);
 
  private:
   std::unique_ptr<QPDF> qpdf_;
