@@ -28,13 +28,13 @@ demo: install
 # Installs everything and runs every test: the engine's GoogleTest suite, then pytest.
 test: build install
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	$(PYTHON) -m pytest -q tests/py
+	$(PYTHON) -m pytest -q -p no:cacheprovider tests/py
 
 test-cpp: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-py: install
-	$(PYTHON) -m pytest -q tests/py
+	$(PYTHON) -m pytest -q -p no:cacheprovider tests/py
 
 # libFuzzer targets (clang), each run for FUZZ_SECONDS.
 fuzz: deps

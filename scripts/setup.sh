@@ -6,7 +6,7 @@ set -euo pipefail
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libqpdf-dev libicu-dev libpng-dev zlib1g-dev nlohmann-json3-dev libgtest-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev qpdf
 )
 PY_PACKAGES=(scikit-build-core pybind11 pytest ninja)
 
