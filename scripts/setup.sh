@@ -7,6 +7,7 @@ APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libqpdf-dev libicu-dev libpng-dev zlib1g-dev nlohmann-json3-dev libgtest-dev
   clang libclang-rt-14-dev qpdf
+  fonts-hosny-amiri
 )
 PY_PACKAGES=(scikit-build-core pybind11 pytest ninja)
 

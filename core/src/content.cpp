@@ -45,19 +45,19 @@ bool parse_number(std::string_view t, Operand& out) {
     i = 1;
   }
   std::size_t digits = 0;
+  std::size_t frac_digits = 0;
   bool point = false;
-  std::uint64_t mant = 0;
+  std::uint64_t mant = 0;  // all digits, integer and fraction
   bool overflow = false;
   for (std::size_t j = i; j < t.size(); ++j) {
     unsigned char c = static_cast<unsigned char>(t[j]);
     if (c >= '0' && c <= '9') {
       ++digits;
-      if (!point) {
-        if (mant > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) {
-          overflow = true;
-        } else {
-          mant = mant * 10 + (c - '0');
-        }
+      if (point) ++frac_digits;
+      if (mant > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) {
+        overflow = true;
+      } else {
+        mant = mant * 10 + (c - '0');
       }
     } else if (c == '.' && !point) {
       point = true;
@@ -79,14 +79,24 @@ bool parse_number(std::string_view t, Operand& out) {
     return true;
   }
   out.kind = OperandKind::Real;
+  // Fast path: both the digits and the power of ten are exact floats, so one division gives
+  // the correctly rounded single-precision value.
+  static constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                     1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  if (!overflow && mant <= (std::uint64_t{1} << 24) && frac_digits <= 10) {
+    float v = static_cast<float>(mant) / kPow10[frac_digits];
+    out.real = neg ? -v : v;
+    return true;
+  }
   const char* b = t.data() + i;
   const char* e = t.data() + t.size();
   float v = 0;
   auto r = std::from_chars(b, e, v, std::chars_format::fixed);
   if (r.ec == std::errc::result_out_of_range) {
-    // from_chars leaves the value alone then; too many integer digits means overflow,
+    // from_chars leaves the value alone then: a long integer part means overflow,
     // otherwise the value underflowed.
-    v = (mant > 0 || overflow) ? std::numeric_limits<float>::infinity() : 0.0f;
+    std::size_t int_digits = digits - frac_digits;
+    v = int_digits > 30 ? std::numeric_limits<float>::infinity() : 0.0f;
   } else if (r.ec != std::errc() || r.ptr != e) {
     v = 0;
   }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <iterator>
 #include <set>
 
@@ -194,120 +195,176 @@ std::string utf16be_to_string(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-std::vector<Token> cmap_tokens(std::span<const std::uint8_t> d) {
-  std::vector<Token> tokens;
-  std::size_t i = 0, n = d.size();
-  while (i < n) {
-    std::uint8_t b = d[i];
-    if (is_cmap_space(b)) {
-      ++i;
-    } else if (b == '%') {
-      while (i < n && d[i] != '\n') ++i;
-    } else if (b == '(') {
-      int depth = 1;
-      ++i;
-      while (i < n && depth > 0) {
-        if (d[i] == '\\') {
-          i += 2;
-          continue;
+namespace {
+
+// Produces the tokens of a CMap program one at a time, so that parsing needs memory for
+// a few tokens of look-ahead rather than for the whole token list.
+class CMapLexer {
+ public:
+  explicit CMapLexer(std::span<const std::uint8_t> data) : d_(data) {}
+
+  std::optional<Token> next() {
+    const std::size_t n = d_.size();
+    while (i_ < n) {
+      std::uint8_t b = d_[i_];
+      if (is_cmap_space(b)) {
+        ++i_;
+      } else if (b == '%') {
+        while (i_ < n && d_[i_] != '\n') ++i_;
+      } else if (b == '(') {
+        skip_literal_string();
+      } else if (b == '<') {
+        if (i_ + 1 < n && d_[i_ + 1] == '<') {
+          i_ += 2;
+          return Token{Token::Kind::Word, {}, "<<"};
         }
-        if (d[i] == '(') ++depth;
-        else if (d[i] == ')') --depth;
-        ++i;
-      }
-      if (i > n) i = n;
-    } else if (b == '<') {
-      if (i + 1 < n && d[i + 1] == '<') {
-        tokens.push_back(Token{Token::Kind::Word, {}, "<<"});
-        i += 2;
+        std::size_t start = i_ + 1, end = start;
+        while (end < n && d_[end] != '>') ++end;
+        std::string_view digits(reinterpret_cast<const char*>(d_.data()) + start, end - start);
+        i_ = end < n ? end + 1 : n;
+        return Token{Token::Kind::Hex, hex_bytes(digits), {}};
+      } else if (b == '>') {
+        i_ += (i_ + 1 < n && d_[i_ + 1] == '>') ? 2 : 1;
+      } else if (b == '[') {
+        ++i_;
+        return Token{Token::Kind::ArrayOpen, {}, {}};
+      } else if (b == ']') {
+        ++i_;
+        return Token{Token::Kind::ArrayClose, {}, {}};
+      } else if (b == ')') {
+        ++i_;  // a stray closer starts nothing
       } else {
-        std::size_t start = i + 1, end = start;
-        while (end < n && d[end] != '>') ++end;
-        std::string_view digits(reinterpret_cast<const char*>(d.data()) + start, end - start);
-        tokens.push_back(Token{Token::Kind::Hex, hex_bytes(digits), {}});
-        i = end < n ? end + 1 : n;
+        std::size_t start = i_;
+        while (i_ < n && !is_cmap_delimiter(d_[i_])) ++i_;
+        std::string_view run(reinterpret_cast<const char*>(d_.data()) + start, i_ - start);
+        return Token{Token::Kind::Word, {}, lossy_utf8(run)};
       }
-    } else if (b == '>') {
-      i += (i + 1 < n && d[i + 1] == '>') ? 2 : 1;
-    } else if (b == '[') {
-      tokens.push_back(Token{Token::Kind::ArrayOpen, {}, {}});
-      ++i;
-    } else if (b == ']') {
-      tokens.push_back(Token{Token::Kind::ArrayClose, {}, {}});
-      ++i;
-    } else if (b == ')') {
-      ++i;  // a stray closer starts nothing
-    } else {
-      std::size_t start = i;
-      while (i < n && !is_cmap_delimiter(d[i])) ++i;
-      std::string_view run(reinterpret_cast<const char*>(d.data()) + start, i - start);
-      tokens.push_back(Token{Token::Kind::Word, {}, lossy_utf8(run)});
+    }
+    return std::nullopt;
+  }
+
+ private:
+  // A PostScript string: nested parentheses balance, a backslash escapes the next byte.
+  void skip_literal_string() {
+    const std::size_t n = d_.size();
+    int depth = 1;
+    ++i_;
+    while (i_ < n && depth > 0) {
+      if (d_[i_] == '\\') {
+        i_ = std::min(i_ + 2, n);
+        continue;
+      }
+      if (d_[i_] == '(') ++depth;
+      else if (d_[i_] == ')') --depth;
+      ++i_;
     }
   }
+
+  std::span<const std::uint8_t> d_;
+  std::size_t i_ = 0;
+};
+
+// The lexer with a small look-ahead window. Pointers returned by peek() stay valid
+// until the token they point to is consumed (a deque never moves its elements on
+// push_back).
+class TokenStream {
+ public:
+  explicit TokenStream(std::span<const std::uint8_t> data) : lexer_(data) {}
+
+  const Token* peek(std::size_t k) {
+    while (window_.size() <= k) {
+      auto t = lexer_.next();
+      if (!t) return nullptr;
+      window_.push_back(std::move(*t));
+    }
+    return &window_[k];
+  }
+  void advance(std::size_t k) {
+    for (; k > 0; --k) {
+      if (!window_.empty()) window_.pop_front();
+      else if (!lexer_.next()) return;
+    }
+  }
+
+ private:
+  CMapLexer lexer_;
+  std::deque<Token> window_;
+};
+
+bool is_word(const Token* t, std::string_view w) {
+  return t != nullptr && t->kind == Token::Kind::Word && t->word == w;
+}
+bool is_hex(const Token* t) { return t != nullptr && t->kind == Token::Kind::Hex; }
+
+}  // namespace
+
+std::vector<Token> cmap_tokens(std::span<const std::uint8_t> data) {
+  std::vector<Token> tokens;
+  CMapLexer lexer(data);
+  while (auto t = lexer.next()) tokens.push_back(std::move(*t));
   return tokens;
 }
 
 CMap CMap::parse(std::span<const std::uint8_t> data) {
   CMap cmap;
-  std::vector<Token> t = cmap_tokens(data);
-  const std::size_t n = t.size();
-  auto is_word = [&](std::size_t k, std::string_view w) {
-    return k < n && t[k].kind == Token::Kind::Word && t[k].word == w;
-  };
-  auto is_hex = [&](std::size_t k) { return k < n && t[k].kind == Token::Kind::Hex; };
-
-  std::size_t i = 0;
-  while (i < n) {
-    if (is_word(i, "beginbfchar")) {
-      ++i;
-      while (i < n) {
-        if (is_hex(i) && is_hex(i + 1)) {
-          cmap.chars[code_of(t[i].hex)] = utf16be_to_string(t[i + 1].hex);
-          i += 2;
-        } else if (is_word(i, "endbfchar")) {
-          ++i;
-          break;
+  TokenStream ts(data);
+  while (const Token* t = ts.peek(0)) {
+    if (is_word(t, "beginbfchar")) {
+      ts.advance(1);
+      while (const Token* a = ts.peek(0)) {
+        const Token* b = ts.peek(1);
+        if (is_hex(a) && is_hex(b)) {
+          cmap.chars[code_of(a->hex)] = utf16be_to_string(b->hex);
+          ts.advance(2);
         } else {
-          ++i;
+          bool end = is_word(a, "endbfchar");
+          ts.advance(1);
+          if (end) break;
         }
       }
-    } else if (is_word(i, "beginbfrange")) {
-      ++i;
-      while (i < n) {
-        if (is_word(i, "endbfrange")) {
-          ++i;
+    } else if (is_word(t, "beginbfrange")) {
+      ts.advance(1);
+      while (const Token* a = ts.peek(0)) {
+        if (is_word(a, "endbfrange")) {
+          ts.advance(1);
           break;
         }
-        if (!(is_hex(i) && is_hex(i + 1))) {
-          ++i;
+        const Token* b = ts.peek(1);
+        if (!(is_hex(a) && is_hex(b))) {
+          ts.advance(1);
           continue;
         }
-        std::uint32_t lo = code_of(t[i].hex), hi = code_of(t[i + 1].hex);
-        if (i + 2 >= n) {
-          i = n;
-          break;
-        }
-        const Token& third = t[i + 2];
-        if (third.kind == Token::Kind::ArrayOpen) {
+        std::uint32_t lo = code_of(a->hex), hi = code_of(b->hex);
+        const Token* third = ts.peek(2);
+        if (third == nullptr) break;  // the section ends with the tokens
+        if (third->kind == Token::Kind::ArrayOpen) {
+          ts.advance(3);
           std::vector<std::string> list;
-          std::size_t k = i + 3;
-          for (; k < n && t[k].kind != Token::Kind::ArrayClose; ++k)
-            if (t[k].kind == Token::Kind::Hex) list.push_back(utf16be_to_string(t[k].hex));
+          while (const Token* e = ts.peek(0)) {
+            if (e->kind == Token::Kind::ArrayClose) break;
+            if (e->kind == Token::Kind::Hex) list.push_back(utf16be_to_string(e->hex));
+            ts.advance(1);
+          }
+          ts.advance(1);  // the ArrayClose, if any
           cmap.ranges.push_back(BfRange{std::move(list), lo, hi});
-          i = k < n ? k + 1 : n;
-        } else if (third.kind == Token::Kind::Hex) {
-          cmap.ranges.push_back(BfRange{utf16be_to_string(third.hex), lo, hi});
-          i += 3;
+        } else if (third->kind == Token::Kind::Hex) {
+          cmap.ranges.push_back(BfRange{utf16be_to_string(third->hex), lo, hi});
+          ts.advance(3);
         } else {
-          i += 2;
+          ts.advance(2);
         }
       }
-    } else if (is_word(i, "begincodespacerange")) {
-      ++i;
-      while (i < n && !is_word(i, "endcodespacerange")) ++i;
-      if (i < n) ++i;
+    } else if (is_word(t, "begincodespacerange")) {
+      // Code widths come from the font's subtype, so the ranges are not needed. Without
+      // the closing keyword everything after is passed over with them.
+      ts.advance(1);
+      while (const Token* a = ts.peek(0)) {
+        bool end = is_word(a, "endcodespacerange");
+        ts.advance(1);
+        if (end) break;
+      }
     } else {
-      ++i;
+      ts.advance(1);
     }
   }
   return cmap;

@@ -124,6 +124,30 @@ TEST(TrueTypeTest, MalformedCharacterMaps) {
   put16(seg, 0xFFFE);
   EXPECT_TRUE(glyph_unicode(with_cmap({{3, 1, seg}})).empty());
 
+  // 32767 overlapping segments each covering the whole BMP: a hostile map that would
+  // take billions of steps. The walk stops once it has covered as many characters as
+  // the BMP holds, so later segments (which would give every glyph a smaller character)
+  // barely start.
+  {
+    const std::uint32_t n = 32767;
+    Buf st;
+    put16(st, 4);
+    put16(st, 0);
+    put16(st, 0);
+    put16(st, 2 * n);
+    put16(st, 0);
+    put16(st, 0);
+    put16(st, 0);
+    for (std::uint32_t i = 0; i < n; ++i) put16(st, 0xFFFE);  // endCode
+    put16(st, 0);
+    for (std::uint32_t i = 0; i < n; ++i) put16(st, 0);  // startCode
+    for (std::uint32_t i = 0; i < n; ++i) put16(st, i == 0 ? 1 : 2);  // idDelta
+    for (std::uint32_t i = 0; i < n; ++i) put16(st, 0);  // idRangeOffset
+    GlyphUnicode gu = glyph_unicode(with_cmap({{3, 1, st}}));
+    EXPECT_EQ(gu.get(0x100), U'\u00FF');
+    EXPECT_EQ(gu.get(0xFFFF), U'\uFFFE');
+  }
+
   // A table directory entry pointing past the end of the file hides the table.
   Buf font = truetype_with_cmap({{0x627, 3}});
   font[12 + 15] = 0xFF;  // the cmap length
