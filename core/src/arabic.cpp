@@ -494,7 +494,7 @@ std::optional<std::string> glyph_text(const Placed& p, const FontMap& fonts) {
 
 }  // namespace
 
-// ---- Part of the public interface ------------------------------------------------------
+// ---- public interface ---------------------------------------------------------------
 
 std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
   std::vector<Placed> out;
