@@ -519,6 +519,36 @@ std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
   return out;
 }
 
+// Arabic harakat shaped by HarfBuzz-based producers (LibreOffice, XeLaTeX, Chromium) are
+// written in visual order just before their base letter, with the mark's origin a little
+// to the left of the base's origin: inside the advance of the letter to its left, which is
+// the following letter in reading order. Sorted by origin, such a mark would land on the
+// wrong letter. When the next wide glyph in emission order starts at most 0.15 em to the
+// right of the mark's origin and the origin lies before that glyph's end, the mark is
+// taken to belong to it and placed at its centre. Producers that write the base first and
+// the mark inside it (pango) never meet the test: their next glyph lies further left.
+void rehome_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_view text) {
+  bool arabic = false;
+  for (char32_t c : utf8_to_u32(text)) {
+    if (c >= 0x0300 && c <= 0x036F) return;  // Latin combining marks keep their place
+    if (c != U' ') arabic = true;
+  }
+  if (!arabic) return;
+  Placed& p = glyphs[i];
+  const double size = p.glyph.style.size;
+  for (std::size_t j = i + 1; j < glyphs.size() && j <= i + 4; ++j) {
+    const Placed& h = glyphs[j];
+    if (h.glyph.rotation != p.glyph.rotation) return;
+    if (!(std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size)) continue;  // another mark
+    if (!(std::fabs(h.v - p.v) <= size)) return;
+    if (!(h.u - 0.15 * size <= p.u && p.u < h.u + h.glyph.width)) return;
+    p.u = h.u + 0.5 * h.glyph.width;
+    p.v = h.v;
+    p.anchored = true;
+    return;
+  }
+}
+
 void anchor_zero_advance(std::span<Placed> glyphs, const FontMap& fonts) {
   const std::size_t n = glyphs.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -526,7 +556,11 @@ void anchor_zero_advance(std::span<Placed> glyphs, const FontMap& fonts) {
     const double size = p.glyph.style.size;
     if (!(std::fabs(p.glyph.width) < 0.05 * size)) continue;
     const std::optional<std::string> text = glyph_text(p, fonts);
-    if (is_mark_glyph(text ? std::string_view(*text) : std::string_view())) continue;
+    const std::string_view t = text ? std::string_view(*text) : std::string_view();
+    if (is_mark_glyph(t)) {
+      rehome_arabic_mark(glyphs, i, t);
+      continue;
+    }
     const std::size_t from = i >= 8 ? i - 8 : 0;
     const std::size_t to = std::min(i + 9, n);
     for (std::size_t j = from; j < to; ++j) {

@@ -374,21 +374,31 @@ std::optional<std::string> CMap::get(std::uint32_t code) const {
   if (!chars.empty()) {
     if (auto it = chars.find(code); it != chars.end()) return it->second;
   }
+  // Of the ranges that answer for the code, the narrowest wins, the first in file order
+  // among equally narrow ones. For well-formed CMaps (no overlaps) that is simply the one
+  // range holding the code; it matters for producers that write a range with a wrong end
+  // (Ghostscript has been seen writing <01ff><02ff><feec> for a single code), which would
+  // otherwise shadow every later, correct entry inside it.
+  const BfRange* best = nullptr;
   for (const BfRange& r : ranges) {
     if (code < r.lo || code > r.hi) continue;
-    if (const auto* text = std::get_if<std::string>(&r.dst)) {
-      if (code == r.lo || text->empty()) return *text;
-      auto [at, last] = last_char(*text);
-      std::uint64_t shifted = std::uint64_t(last) + (code - r.lo);
-      if (!is_scalar(shifted)) return *text;
-      std::string out = text->substr(0, at);
-      append_utf8(out, char32_t(shifted));
-      return out;
+    if (const auto* list = std::get_if<std::vector<std::string>>(&r.dst)) {
+      if (code - r.lo >= list->size()) continue;  // this range has no text for the code
     }
-    const auto& list = std::get<std::vector<std::string>>(r.dst);
-    if (code - r.lo < list.size()) return list[code - r.lo];
+    if (best == nullptr || r.hi - r.lo < best->hi - best->lo) best = &r;
+    if (r.lo == r.hi) break;  // nothing is narrower than a single code
   }
-  return std::nullopt;
+  if (best == nullptr) return std::nullopt;
+  if (const auto* text = std::get_if<std::string>(&best->dst)) {
+    if (code == best->lo || text->empty()) return *text;
+    auto [at, last] = last_char(*text);
+    std::uint64_t shifted = std::uint64_t(last) + (code - best->lo);
+    if (!is_scalar(shifted)) return *text;
+    std::string out = text->substr(0, at);
+    append_utf8(out, char32_t(shifted));
+    return out;
+  }
+  return std::get<std::vector<std::string>>(best->dst)[code - best->lo];
 }
 
 // ---------------------------------------------------------------------------------------
