@@ -523,7 +523,7 @@ std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
 // written in visual order just before their base letter, with the mark's origin a little
 // to the left of the base's origin: inside the advance of the letter to its left, which is
 // the following letter in reading order. Sorted by origin, such a mark would land on the
-// wrong letter. When the next wide glyph in emission order starts at most 0.15 em to the
+// wrong letter. When the next wide glyph in emission order starts at most 0.3 em to the
 // right of the mark's origin and the origin lies before that glyph's end, the mark is
 // taken to belong to it and placed at its centre. Producers that write the base first and
 // the mark inside it (pango) never meet the test: their next glyph lies further left.
@@ -541,7 +541,7 @@ void rehome_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_vie
     if (h.glyph.rotation != p.glyph.rotation) return;
     if (!(std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size)) continue;  // another mark
     if (!(std::fabs(h.v - p.v) <= size)) return;
-    if (!(h.u - 0.15 * size <= p.u && p.u < h.u + h.glyph.width)) return;
+    if (!(h.u - 0.3 * size <= p.u && p.u < h.u + h.glyph.width)) return;
     p.u = h.u + 0.5 * h.glyph.width;
     p.v = h.v;
     p.anchored = true;

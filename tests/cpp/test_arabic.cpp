@@ -109,6 +109,20 @@ TEST(AnchorZeroAdvance, Cases) {
       {"within one size across", {{kBeh, 0, 5, 100}, {kAlef, 2, 0, 110}}, 1, true, 0},
       {"unresolved zero-advance is anchored", {{kBeh, 0, 5}, {kUnmapped, 2, 0}}, 1, true, 0},
       {"zero-advance host refused", {{kBeh, 0, 0.4}, {kAlef, 0.2, 0}}, 1, false, 0.2},
+      // Arabic marks written in visual order just before their base (HarfBuzz-shaped
+      // producers) join that base, at its centre.
+      {"mark before its base joins it", {{kTeh, 0, 5}, {kFatha, 2, 0}, {kBeh, 5, 5}}, 1, true,
+       7.5},
+      {"stacked marks before the base", {{kTeh, 0, 5}, {kShadda, 4, 0}, {kFatha, 4.5, 0},
+       {kBeh, 5, 5}}, 1, true, 7.5},
+      {"more than 0.3 em before the next letter", {{kTeh, 0, 5}, {kFatha, 1.9, 0},
+       {kBeh, 5, 5}}, 1, false, 1.9},
+      {"mark after its base, next letter to the left", {{kBeh, 10, 5}, {kFatha, 12, 0},
+       {kTeh, 4, 5}}, 1, false, 12},
+      {"latin accent keeps its place", {{kLatinA, 0, 5}, {kAcute, 4, 0}, {kLatinB, 5, 5}}, 1,
+       false, 4},
+      {"next letter on another baseline", {{kTeh, 0, 5}, {kFatha, 4, 0}, {kBeh, 5, 5, 120}},
+       1, false, 4},
   };
   for (const Case& c : cases) {
     auto p = placed(c.glyphs);
