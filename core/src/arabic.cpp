@@ -513,40 +513,96 @@ std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
   for (const ActualText& span : page.actual_texts) {
     const std::size_t end = std::min(span.end, out.size());
     if (span.start >= end) continue;
-    out[span.start].actual_text = span.text;
-    for (std::size_t i = span.start + 1; i < end; ++i) out[i].actual_text.emplace();
+    // The span's text is carried by its first wide glyph, so that it stands where the span
+    // is drawn and takes part in space inference; a cluster that a producer starts with a
+    // zero-advance mark (Chromium writes the mark before its letter) would otherwise be
+    // pinned to the mark's origin, which lies in the neighbouring letter.
+    std::size_t carrier = span.start;
+    for (std::size_t i = span.start; i < end; ++i) {
+      const Glyph& g = out[i].glyph;
+      if (std::fabs(g.width) >= 0.05 * g.style.size) {
+        carrier = i;
+        break;
+      }
+    }
+    for (std::size_t i = span.start; i < end; ++i) out[i].actual_text.emplace();
+    out[carrier].actual_text = span.text;
   }
   return out;
 }
 
-// Arabic harakat shaped by HarfBuzz-based producers (LibreOffice, XeLaTeX, Chromium) are
-// written in visual order just before their base letter, with the mark's origin a little
-// to the left of the base's origin: inside the advance of the letter to its left, which is
-// the following letter in reading order. Sorted by origin, such a mark would land on the
-// wrong letter. When the next wide glyph in emission order starts at most 0.3 em to the
-// right of the mark's origin and the origin lies before that glyph's end, the mark is
-// taken to belong to it and placed at its centre. Producers that write the base first and
-// the mark inside it (pango) never meet the test: their next glyph lies further left.
-void rehome_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_view text) {
+bool has_arabic_letter_or_mark(std::string_view text, bool& latin_mark) {
   bool arabic = false;
+  latin_mark = false;
   for (char32_t c : utf8_to_u32(text)) {
-    if (c >= 0x0300 && c <= 0x036F) return;  // Latin combining marks keep their place
-    if (c != U' ') arabic = true;
+    if (c >= 0x0300 && c <= 0x036F) latin_mark = true;
+    if (is_rtl(c)) arabic = true;
   }
-  if (!arabic) return;
+  return arabic;
+}
+
+// Places an Arabic mark with the letter it belongs to. Two conventions meet here:
+// - HarfBuzz-based producers (LibreOffice, XeLaTeX, Chromium) write glyphs in visual order
+//   and a mark just before its base, with the mark's origin a little to the left of the
+//   base's origin: inside the advance of the letter to its left, which is the following
+//   letter in reading order. Sorted by origin, such a mark would land on the wrong letter.
+//   When the next wide glyph in emission order starts at most 0.3 em to the right of the
+//   mark's origin and the origin lies before that glyph's end, the mark belongs to it and
+//   is placed at its centre.
+// - Producers that write in reading order (pango) put the mark after its base, inside the
+//   base's advance, sometimes far above or below the baseline. The next glyph then lies
+//   further left and the first test fails; the mark keeps its position along the line but
+//   takes the base's baseline, so that line grouping cannot split it off.
+void attach_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_view text) {
+  bool latin_mark = false;
+  if (!has_arabic_letter_or_mark(text, latin_mark) || latin_mark) return;
   Placed& p = glyphs[i];
   const double size = p.glyph.style.size;
+  auto compatible = [&](const Placed& h) {
+    return h.glyph.rotation == p.glyph.rotation && std::fabs(h.v - p.v) <= size;
+  };
+  auto wide = [](const Placed& h) {
+    return std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size;
+  };
   for (std::size_t j = i + 1; j < glyphs.size() && j <= i + 4; ++j) {
     const Placed& h = glyphs[j];
-    if (h.glyph.rotation != p.glyph.rotation) return;
-    if (!(std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size)) continue;  // another mark
-    if (!(std::fabs(h.v - p.v) <= size)) return;
-    if (!(h.u - 0.3 * size <= p.u && p.u < h.u + h.glyph.width)) return;
-    p.u = h.u + 0.5 * h.glyph.width;
-    p.v = h.v;
-    p.anchored = true;
+    if (!wide(h)) continue;  // another mark of the same stack
+    if (compatible(h) && h.u - 0.3 * size <= p.u && p.u < h.u + h.glyph.width) {
+      p.u = h.u + 0.5 * h.glyph.width;
+      p.v = h.v;
+      p.anchored = true;
+      return;
+    }
+    break;
+  }
+  for (std::size_t j = i; j-- > 0 && j + 4 >= i;) {
+    const Placed& h = glyphs[j];
+    if (!wide(h)) continue;
+    if (compatible(h) && h.u < p.u && p.u < h.u + h.glyph.width) p.v = h.v;
     return;
   }
+}
+
+// A right-to-left producer writing in reading order may split a ligature into a wide glyph
+// and a zero-advance glyph at the very same origin (pango draws lam-alef as a lam followed
+// by a zero-advance alef). Equal positions keep emission order when sorted, which would
+// read the pair backwards; the second glyph is put just left of its host instead.
+bool attach_same_origin_letter(std::span<Placed> glyphs, std::size_t i, std::string_view text) {
+  if (i == 0) return false;
+  bool latin_mark = false;
+  if (!has_arabic_letter_or_mark(text, latin_mark)) return false;
+  Placed& p = glyphs[i];
+  const Placed& h = glyphs[i - 1];
+  const double size = p.glyph.style.size;
+  if (h.glyph.rotation != p.glyph.rotation ||
+      !(std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size)) {
+    return false;
+  }
+  if (!(std::fabs(h.v - p.v) <= size) || !(std::fabs(h.u - p.u) <= 0.01 * size)) return false;
+  p.u = std::nextafter(h.u, -std::numeric_limits<double>::infinity());
+  p.v = h.v;
+  p.anchored = true;
+  return true;
 }
 
 void anchor_zero_advance(std::span<Placed> glyphs, const FontMap& fonts) {
@@ -558,9 +614,10 @@ void anchor_zero_advance(std::span<Placed> glyphs, const FontMap& fonts) {
     const std::optional<std::string> text = glyph_text(p, fonts);
     const std::string_view t = text ? std::string_view(*text) : std::string_view();
     if (is_mark_glyph(t)) {
-      rehome_arabic_mark(glyphs, i, t);
+      attach_arabic_mark(glyphs, i, t);
       continue;
     }
+    if (attach_same_origin_letter(glyphs, i, t)) continue;
     const std::size_t from = i >= 8 ? i - 8 : 0;
     const std::size_t to = std::min(i + 9, n);
     for (std::size_t j = from; j < to; ++j) {

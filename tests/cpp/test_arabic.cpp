@@ -87,6 +87,16 @@ TEST(ApplyActualText, LaterSpanWinsAndEndIsClipped) {
   EXPECT_EQ(p[3].actual_text, "");
 }
 
+TEST(ApplyActualText, CarriedByTheFirstWideGlyph) {
+  // A cluster written mark first: the span's text goes with the letter, not the mark.
+  PageGlyphs page = page_of({{kFatha, 4.8, 0}, {kBeh, 5, 5}, {kFatha, 20, 0}});
+  page.actual_texts = {{"\u0628\u064E", 0, 2}, {"\u064E", 2, 3}};
+  const auto p = apply_actual_text(page);
+  EXPECT_EQ(p[0].actual_text, "");
+  EXPECT_EQ(p[1].actual_text, "\u0628\u064E");
+  EXPECT_EQ(p[2].actual_text, "\u064E");  // no wide glyph: the first one carries it
+}
+
 // ---- anchor_zero_advance ----------------------------------------------------------------
 
 TEST(AnchorZeroAdvance, Cases) {
@@ -102,7 +112,11 @@ TEST(AnchorZeroAdvance, Cases) {
       {"host two back", {{kBeh, 0, 5}, {kTeh, 5, 5}, {kAlef, 2, 0}}, 2, true, 0},
       {"fatha stays", {{kBeh, 0, 5}, {kTeh, 5, 5}, {kFatha, 2, 0}}, 2, false, 2},
       {"isolated fatha form stays", {{kBeh, 0, 5}, {kFathaIsolated, 2, 0}}, 1, false, 2},
-      {"strict at origin", {{kBeh, 0, 5}, {kAlef, 0, 0}}, 1, false, 0},
+      {"strict at origin", {{kBeh, 0, 5}, {kTeh, 10, 5}, {kAlef, 0, 0}}, 2, false, 0},
+      // a zero-advance letter at the origin of the glyph written just before it (a ligature
+      // split in reading order) goes just left of it, so that it reads after it
+      {"letter at its predecessor's origin", {{kTeh, 10, 5}, {kAlef, 10, 0}}, 1, true,
+       std::nextafter(10.0, 0.0)},
       {"strict at end", {{kBeh, 0, 5}, {kAlef, 5, 0}}, 1, false, 5},
       {"host after", {{kAlef, 7, 0}, {kBeh, 5, 5}}, 0, true, 5},
       {"too far across", {{kBeh, 0, 5, 100}, {kAlef, 2, 0, 111}}, 1, false, 2},
