@@ -564,22 +564,33 @@ void attach_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_vie
   auto wide = [](const Placed& h) {
     return std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size;
   };
+  const Placed* next = nullptr;
   for (std::size_t j = i + 1; j < glyphs.size() && j <= i + 4; ++j) {
-    const Placed& h = glyphs[j];
-    if (!wide(h)) continue;  // another mark of the same stack
-    if (compatible(h) && h.u - 0.3 * size <= p.u && p.u < h.u + h.glyph.width) {
-      p.u = h.u + 0.5 * h.glyph.width;
-      p.v = h.v;
-      p.anchored = true;
-      return;
+    if (wide(glyphs[j])) {  // skipping the other marks of the same stack
+      next = &glyphs[j];
+      break;
     }
-    break;
   }
+  const Placed* prev = nullptr;
   for (std::size_t j = i; j-- > 0 && j + 4 >= i;) {
-    const Placed& h = glyphs[j];
-    if (!wide(h)) continue;
-    if (compatible(h) && h.u < p.u && p.u < h.u + h.glyph.width) p.v = h.v;
+    if (wide(glyphs[j])) {
+      prev = &glyphs[j];
+      break;
+    }
+  }
+  // Visual order shows in the stream itself: the letters around the mark advance to the
+  // right. A reading-order stream runs leftwards, and its marks follow their base.
+  const bool visual_order = next != nullptr && compatible(*next) &&
+                            (prev == nullptr || !compatible(*prev) || prev->u < next->u);
+  if (visual_order && next->u - 0.3 * size <= p.u && p.u < next->u + next->glyph.width) {
+    p.u = next->u + 0.5 * next->glyph.width;
+    p.v = next->v;
+    p.anchored = true;
     return;
+  }
+  if (prev != nullptr && compatible(*prev) && prev->u < p.u &&
+      p.u < prev->u + prev->glyph.width) {
+    p.v = prev->v;
   }
 }
 

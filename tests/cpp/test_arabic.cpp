@@ -133,6 +133,8 @@ TEST(AnchorZeroAdvance, Cases) {
        {kBeh, 5, 5}}, 1, false, 1.9},
       {"mark after its base, next letter to the left", {{kBeh, 10, 5}, {kFatha, 12, 0},
        {kTeh, 4, 5}}, 1, false, 12},
+      {"reading-order stream: the next letter lies to the left", {{kTeh, 10, 5},
+       {kFatha, 9.5, 0}, {kBeh, 4, 5.7}}, 1, false, 9.5},
       {"latin accent keeps its place", {{kLatinA, 0, 5}, {kAcute, 4, 0}, {kLatinB, 5, 5}}, 1,
        false, 4},
       {"next letter on another baseline", {{kTeh, 0, 5}, {kFatha, 4, 0}, {kBeh, 5, 5, 120}},
