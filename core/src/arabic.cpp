@@ -588,7 +588,7 @@ void attach_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_vie
     p.anchored = true;
     return;
   }
-  if (prev != nullptr && compatible(*prev) && prev->u < p.u &&
+  if (prev != nullptr && compatible(*prev) && prev->u <= p.u &&
       p.u < prev->u + prev->glyph.width) {
     p.v = prev->v;
   }
