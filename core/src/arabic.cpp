@@ -588,9 +588,12 @@ void attach_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_vie
     p.anchored = true;
     return;
   }
-  if (prev != nullptr && compatible(*prev) && prev->u <= p.u &&
+  // The mark may sit at its letter's very origin, a rounding error to the right of the
+  // letter before it; it then takes the letter's position so as to sort right after it.
+  if (prev != nullptr && compatible(*prev) && prev->u - 0.05 * size <= p.u &&
       p.u < prev->u + prev->glyph.width) {
     p.v = prev->v;
+    if (p.u < prev->u) p.u = prev->u;
   }
 }
 
