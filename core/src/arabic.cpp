@@ -658,19 +658,28 @@ std::vector<std::vector<Placed>> group_into_lines(std::span<const Placed> glyphs
     if (total_less(a->v, b->v)) return false;
     return total_less(a->u, b->u);
   });
-  double ref_v = sorted.front()->v;
+  // Each glyph is compared with the one above it in the line, not only with the line's
+  // first: scripts set on a cascading baseline (Urdu Nastaliq) step down a word's letters
+  // by up to half an em, in steps the tolerance admits. The line's total height is capped
+  // at one em so that such steps cannot chain two lines set at the usual spacing.
+  double top_v = sorted.front()->v;
+  double ref_v = top_v;
   std::uint8_t ref_rot = sorted.front()->glyph.rotation;
   lines.emplace_back();
   for (const Placed* p : sorted) {
     if (p != sorted.front()) {
-      const double tolerance = std::fmax(0.3 * p->glyph.style.size, 0.5);
-      if (p->glyph.rotation != ref_rot || std::fabs(p->v - ref_v) > tolerance) {
+      const double size = p->glyph.style.size;
+      const double tolerance = std::fmax(0.3 * size, 0.5);
+      const double height = std::fmax(1.0 * size, 0.5);
+      if (p->glyph.rotation != ref_rot || !(std::fabs(p->v - ref_v) <= tolerance) ||
+          !(std::fabs(top_v - p->v) <= height)) {
         lines.emplace_back();
-        ref_v = p->v;
+        top_v = p->v;
         ref_rot = p->glyph.rotation;
       }
     }
     lines.back().push_back(*p);
+    ref_v = p->v;
   }
   return lines;
 }
