@@ -518,6 +518,18 @@ Font Font::from_raw(RawFont raw) {
     f.cid_to_gid = std::move(gids);
   }
   f.untrustworthy = to_unicode_is_untrustworthy(f.to_unicode, f.glyph_unicode, f.cid_to_gid);
+  if (raw.truetype_program && !f.two_byte) {
+    // LibreOffice justifies Arabic with kashida glyphs that its ToUnicode maps leave out;
+    // the program's outlines identify them. Only codes that nothing else decodes count.
+    const std::span<const std::uint8_t> program(*raw.truetype_program);
+    std::optional<std::array<std::uint16_t, 256>> glyphs;
+    for (std::uint32_t code = 0; code < 256; ++code) {
+      if (f.decode(code)) continue;
+      if (!glyphs) glyphs = simple_code_glyphs(program);
+      const std::uint16_t g = (*glyphs)[code];
+      if (g != 0 && is_baseline_bar(program, g)) f.kashida_codes.set(code);
+    }
+  }
   f.widths = std::move(raw.widths);
   f.cid_widths = std::move(raw.cid_widths);
   f.cid_width_ranges = resolve_cid_widths(f.cid_widths);
@@ -596,6 +608,7 @@ std::optional<std::string> Font::decode(std::uint32_t code) const {
     }
   }
   if (program_char) return to_utf8(*program_char);
+  if (code < 256 && kashida_codes.test(code)) return to_utf8(0x0640);
   return std::nullopt;
 }
 

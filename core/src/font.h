@@ -2,6 +2,7 @@
 // of Unicode to trust, and the page's FontMap (decoding and glyph widths).
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -70,6 +71,9 @@ class Font {
   std::uint32_t first_char = 0;
   bool untrustworthy = false;
   bool two_byte = false;
+  // One-byte codes that no source maps but whose glyph in the embedded simple TrueType
+  // program is drawn as a kashida; they decode to U+0640 as a last resort.
+  std::bitset<256> kashida_codes;
 
   static Font from_raw(RawFont raw);
   std::optional<std::string> decode(std::uint32_t code) const;

@@ -358,6 +358,11 @@ void read_simple(QPDFObjectHandle dict, RawFont& f) {
     }
   }
   if (descriptor) f.font_file3 = decoded_entry(*descriptor, "FontFile3");
+  // A simple TrueType program is not a source of text (its glyph ids are not the codes),
+  // but its outlines tell kashida glyphs that a producer left without a mapping.
+  if (descriptor && f.info.subtype == "TrueType") {
+    f.truetype_program = decoded_entry(*descriptor, "FontFile2");
+  }
 }
 
 // The first descendant font dictionary of a composite font.

@@ -113,6 +113,26 @@ class Outlines {
   }
 
   std::optional<OutlineHeader> header(std::uint16_t glyph) const {
+    auto at = record(glyph);
+    if (!at) return std::nullopt;
+    const Span& g = *glyf_;
+    OutlineHeader h;
+    h.contours = std::int16_t(u16(g, *at));
+    h.x_min = std::int16_t(u16(g, *at + 2));
+    h.y_min = std::int16_t(u16(g, *at + 4));
+    h.y_max = std::int16_t(u16(g, *at + 8));
+    return h;
+  }
+
+  std::optional<std::int16_t> x_max(std::uint16_t glyph) const {
+    auto at = record(glyph);
+    if (!at) return std::nullopt;
+    return std::int16_t(u16(*glyf_, *at + 6));
+  }
+
+ private:
+  // Start of the glyph's glyf record, when it holds at least the ten-byte header.
+  std::optional<std::size_t> record(std::uint16_t glyph) const {
     if (format_ > 1 || loca_.empty()) return std::nullopt;
     std::size_t start, end;
     if (format_ == 0) {
@@ -128,16 +148,9 @@ class Outlines {
     }
     if (start >= end) return std::nullopt;
     if (!glyf_ || end > glyf_->size() || end - start < 10) return std::nullopt;
-    const Span& g = *glyf_;
-    OutlineHeader h;
-    h.contours = std::int16_t(u16(g, start));
-    h.x_min = std::int16_t(u16(g, start + 2));
-    h.y_min = std::int16_t(u16(g, start + 4));
-    h.y_max = std::int16_t(u16(g, start + 8));
-    return h;
+    return start;
   }
 
- private:
   std::uint16_t format_ = 0xFFFF;
   Span loca_;
   std::optional<Span> glyf_;
@@ -226,6 +239,89 @@ GlyphUnicode glyph_unicode(Span font) {
     if (h && *h == *pattern) map.set(std::uint16_t(g), 0x0640);
   }
   return map;
+}
+
+namespace {
+
+// Glyph of one character code in a format 4 subtable, or 0.
+std::uint16_t format4_glyph(Span st, std::uint32_t c) {
+  if (st.size() < 8) return 0;
+  const std::size_t seg_x2 = u16(st, 6);
+  for (std::size_t i = 0; 2 * i < seg_x2; ++i) {
+    const std::size_t end_at = 14 + 2 * i, start_at = 16 + seg_x2 + 2 * i;
+    const std::size_t delta_at = 16 + 2 * seg_x2 + 2 * i, range_at = 16 + 3 * seg_x2 + 2 * i;
+    if (!fits(st, range_at, 2)) return 0;
+    const std::uint32_t end = u16(st, end_at), start = u16(st, start_at);
+    if (c < start || c > end) continue;
+    const std::uint16_t delta = u16(st, delta_at), range = u16(st, range_at);
+    if (range == 0) return std::uint16_t(c + delta);
+    const std::size_t at = range_at + range + 2 * (c - start);
+    if (!fits(st, at, 2) || u16(st, at) == 0) return 0;
+    return std::uint16_t(u16(st, at) + delta);
+  }
+  return 0;
+}
+
+std::uint16_t byte_subtable_glyph(Span st, std::uint32_t c) {
+  if (st.size() < 2) return 0;
+  switch (u16(st, 0)) {
+    case 0:
+      return c < 256 && fits(st, 6 + c, 1) ? st[6 + c] : 0;
+    case 4:
+      return format4_glyph(st, c);
+    case 6: {
+      if (st.size() < 10) return 0;
+      const std::uint32_t first = u16(st, 6), count = u16(st, 8);
+      if (c < first || c - first >= count || !fits(st, 10 + 2 * (c - first), 2)) return 0;
+      return u16(st, 10 + 2 * (c - first));
+    }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+std::array<std::uint16_t, 256> simple_code_glyphs(Span font) {
+  std::array<std::uint16_t, 256> out{};
+  auto cmap = table(font, "cmap");
+  if (!cmap || cmap->size() < 4) return out;
+  std::optional<Span> symbol, mac;
+  const std::size_t records = u16(*cmap, 2);
+  for (std::size_t i = 0; i < records; ++i) {
+    const std::size_t at = 4 + 8 * i;
+    if (!fits(*cmap, at, 8)) break;
+    const std::uint16_t platform = u16(*cmap, at), encoding = u16(*cmap, at + 2);
+    const std::size_t offset = u32(*cmap, at + 4);
+    if (offset >= cmap->size()) continue;
+    if (platform == 3 && encoding == 0 && !symbol) symbol = cmap->subspan(offset);
+    if (platform == 1 && encoding == 0 && !mac) mac = cmap->subspan(offset);
+  }
+  for (std::uint32_t code = 0; code < 256; ++code) {
+    std::uint16_t g = 0;
+    if (symbol) {
+      g = byte_subtable_glyph(*symbol, 0xF000 + code);
+      if (g == 0) g = byte_subtable_glyph(*symbol, code);
+    }
+    if (g == 0 && mac) g = byte_subtable_glyph(*mac, code);
+    out[code] = g;
+  }
+  return out;
+}
+
+bool is_baseline_bar(Span font, std::uint16_t glyph) {
+  auto head = table(font, "head");
+  if (!head || head->size() < 20) return false;
+  const double em = u16(*head, 18);
+  if (em < 16) return false;
+  Outlines outlines(font);
+  auto h = outlines.header(glyph);
+  auto x_max = outlines.x_max(glyph);
+  if (!h || !x_max || h->contours != 1) return false;
+  const double thick = double(h->y_max) - double(h->y_min);
+  const double length = double(*x_max) - double(h->x_min);
+  return thick > 0 && thick <= 0.15 * em && length >= 2.5 * thick && h->y_min >= -0.15 * em &&
+         h->y_max > 0 && h->y_max <= 0.2 * em;
 }
 
 }  // namespace velko

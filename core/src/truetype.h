@@ -2,6 +2,7 @@
 // one character per glyph, extended to tatweel (kashida) glyphs of other lengths.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -57,5 +58,14 @@ GlyphUnicode glyph_unicode(std::span<const std::uint8_t> font);
 
 std::optional<OutlineHeader> glyph_outline(std::span<const std::uint8_t> font,
                                            std::uint16_t glyph);
+
+// The glyph ids of the 256 one-byte codes of a simple TrueType font, through the program's
+// own byte-code character map: (3,0) symbol, codes at 0xF000 + code or at the code itself,
+// else (1,0) Macintosh. 0 where the program maps nothing.
+std::array<std::uint16_t, 256> simple_code_glyphs(std::span<const std::uint8_t> font);
+
+// Whether a glyph is drawn as a kashida: one contour forming a flat bar that sits on the
+// baseline, at least two and a half times as long as it is thick.
+bool is_baseline_bar(std::span<const std::uint8_t> font, std::uint16_t glyph);
 
 }  // namespace velko

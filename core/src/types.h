@@ -125,6 +125,7 @@ struct RawFont {
   std::optional<Bytes> font_file3;
   std::optional<Bytes> font_file2;
   std::optional<Bytes> cid_to_gid_map;
+  std::optional<Bytes> truetype_program;  // simple TrueType fonts: decoded /FontFile2
   double missing_width = 0;
   double default_width = 1000;
   std::uint32_t first_char = 0;
