@@ -593,3 +593,29 @@ TEST_F(RealProgram, SwappedToUnicodeIsDistrustedAndDecodesCorrectly) {
     EXPECT_EQ(decoded_letter(trusted, g), c) << std::hex << unsigned(c);
   }
 }
+
+TEST(FontTest, UnmappedKashidaOfASimpleTrueTypeFont) {
+  // Codes 9 and 10 have no ToUnicode entry; the program draws 9 as a baseline bar and 10
+  // as something else. Code 11 is mapped, although its glyph is a bar too.
+  Sfnt s;
+  s.add("cmap", cmap_table({{1, 0, cmap_format0({{9, 1}, {10, 2}, {11, 1}})}}));
+  add_outlines(s, {Outline{}, Outline{1, 0, -5, 320, 77}, Outline{1, 0, 0, 500, 700}});
+  const Buf program = s.build();
+
+  RawFont raw = simple("F1");
+  raw.to_unicode = to_unicode({{11, U"\u0640"}, {12, U"\u0628"}});
+  raw.truetype_program = Bytes(program.begin(), program.end());
+  const Font f = Font::from_raw(raw);
+  EXPECT_EQ(f.decode(9), u8(0x0640));
+  EXPECT_EQ(f.decode(10), std::nullopt);
+  EXPECT_EQ(f.decode(11), u8(0x0640));
+  EXPECT_EQ(f.decode(12), u8(0x0628));
+
+  // A font without the program, or a composite font, has no such codes.
+  RawFont bare = raw;
+  bare.truetype_program.reset();
+  EXPECT_EQ(Font::from_raw(bare).decode(9), std::nullopt);
+  RawFont two = composite("F2");
+  two.truetype_program = raw.truetype_program;
+  EXPECT_EQ(Font::from_raw(two).decode(9), std::nullopt);
+}

@@ -229,7 +229,10 @@ TEST_F(Fonts, SimpleFontFields) {
   EXPECT_EQ(d.widths, (std::vector<double>{250, 300, static_cast<double>(595.276f)}));
   EXPECT_EQ(d.missing_width, 275);
   EXPECT_EQ(text(d.font_file3), "CFF");
-  EXPECT_EQ(d.font_file2, std::nullopt);  // a simple font's FontFile2 is not read
+  // A simple font's FontFile2 is no source of text; it is kept apart, for its outlines.
+  EXPECT_EQ(d.font_file2, std::nullopt);
+  EXPECT_EQ(text(d.truetype_program), "TTF");
+  EXPECT_EQ(get("A").truetype_program, std::nullopt);
   EXPECT_EQ(text(d.to_unicode), "begincmap endcmap");
   EXPECT_EQ(d.info.decoding, FontDecoding::HasToUnicode);
   EXPECT_EQ(d.base_encoding, std::nullopt);

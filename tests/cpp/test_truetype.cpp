@@ -246,3 +246,54 @@ TEST(TrueTypeTest, GlyphUnicodeMap) {
   EXPECT_EQ(gu.get(4), std::nullopt);
   EXPECT_EQ(gu.get(0xFFFF), U'A');
 }
+
+TEST(SimpleCodeGlyphs, ByteCodeCharacterMaps) {
+  struct Case {
+    const char* name;
+    std::vector<Encoding16> records;
+    std::vector<std::pair<int, std::uint16_t>> expect;  // code, glyph
+  };
+  const Case cases[] = {
+      {"mac format 0", {{1, 0, cmap_format0({{9, 3}, {65, 7}})}}, {{9, 3}, {65, 7}, {66, 0}}},
+      {"symbol at 0xF000 + code", {{3, 0, cmap_format4({{0xF009, 4}})}}, {{9, 4}, {10, 0}}},
+      {"symbol at the code itself", {{3, 0, cmap_format4({{0x0009, 5}})}}, {{9, 5}}},
+      {"symbol wins over mac", {{1, 0, cmap_format0({{9, 3}})}, {3, 0, cmap_format4({{0xF009, 4}})}},
+       {{9, 4}}},
+      {"mac where symbol maps nothing",
+       {{3, 0, cmap_format4({{0xF041, 4}})}, {1, 0, cmap_format0({{9, 3}})}}, {{9, 3}, {65, 4}}},
+      {"format 6", {{1, 0, cmap_format6(8, {11, 12})}}, {{7, 0}, {8, 11}, {9, 12}, {10, 0}}},
+      {"unicode maps are not byte maps", {{3, 1, cmap_format4({{9, 3}})}}, {{9, 0}}},
+  };
+  for (const Case& c : cases) {
+    Sfnt s;
+    s.add("cmap", cmap_table(c.records));
+    const Buf font = s.build();
+    const auto glyphs = simple_code_glyphs(font);
+    for (const auto& [code, glyph] : c.expect) EXPECT_EQ(glyphs[code], glyph) << c.name << " " << code;
+  }
+  EXPECT_EQ(simple_code_glyphs(Buf{1, 2, 3})[9], 0);
+}
+
+TEST(IsBaselineBar, KashidaShapes) {
+  struct Case {
+    const char* name;
+    std::optional<Outline> outline;
+    bool bar;
+  };
+  const Case cases[] = {
+      {"kashida", Outline{1, 0, -5, 320, 77}, true},
+      {"long kashida", Outline{1, 0, 0, 900, 60}, true},
+      {"full stop", Outline{1, 0, 0, 100, 100}, false},
+      {"underscore below the baseline", Outline{1, 0, -150, 500, -100}, false},
+      {"hyphen above it", Outline{1, 0, 250, 300, 320}, false},
+      {"two contours", Outline{2, 0, -5, 320, 77}, false},
+      {"too thick", Outline{1, 0, 0, 900, 200}, false},
+      {"composite glyph", Outline{-1, 0, -5, 320, 77}, false},
+      {"empty glyph", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    Sfnt s;
+    add_outlines(s, {Outline{}, c.outline});
+    EXPECT_EQ(is_baseline_bar(s.build(), 1), c.bar) << c.name;
+  }
+}

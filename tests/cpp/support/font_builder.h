@@ -96,6 +96,31 @@ inline Buf cmap_format12(const std::vector<Group12>& groups) {
   return b;
 }
 
+// A format 0 (byte encoding) character map subtable: code -> glyph for codes 0..255.
+inline Buf cmap_format0(const std::map<std::uint8_t, std::uint8_t>& map) {
+  Buf b;
+  put16(b, 0);
+  put16(b, 262);
+  put16(b, 0);
+  for (int c = 0; c < 256; ++c) {
+    auto it = map.find(std::uint8_t(c));
+    b.push_back(it == map.end() ? 0 : it->second);
+  }
+  return b;
+}
+
+// A format 6 (trimmed table) subtable covering codes first .. first + glyphs.size() - 1.
+inline Buf cmap_format6(std::uint16_t first, const std::vector<std::uint16_t>& glyphs) {
+  Buf b;
+  put16(b, 6);
+  put16(b, std::uint32_t(10 + 2 * glyphs.size()));
+  put16(b, 0);
+  put16(b, first);
+  put16(b, std::uint32_t(glyphs.size()));
+  for (auto g : glyphs) put16(b, g);
+  return b;
+}
+
 struct Encoding16 {
   std::uint16_t platform, encoding;
   Buf subtable;
@@ -124,6 +149,8 @@ struct Outline {
 // head + loca (long offsets) + glyf + maxp for the given glyphs.
 inline void add_outlines(Sfnt& sfnt, const std::vector<std::optional<Outline>>& glyphs) {
   Buf head(54, 0);
+  head[18] = 0x03;  // unitsPerEm 1000
+  head[19] = 0xE8;
   head[51] = 1;  // indexToLocFormat 1: long offsets
   Buf loca, glyf;
   for (const auto& g : glyphs) {
