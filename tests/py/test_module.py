@@ -125,3 +125,30 @@ def test_zero_page_document(tmp_path):
     f = tmp_path / "empty.pdf"
     f.write_bytes(simple_pdf([]))
     assert velko.extract_text(f) == ""
+
+
+def arabic_page(writer, content):
+    """A page entry using a font whose ToUnicode maps codes 1-3 to beh, teh, kaf."""
+    cmap = writer.add_stream("begincmap 3 beginbfchar <01> <0628> <02> <062A> <03> <0643> "
+                             "endbfchar endcmap")
+    font = writer.add(f"<< /Type /Font /Subtype /TrueType /FirstChar 1 /Widths [500 500 500] "
+                      f"/ToUnicode {cmap} 0 R >>")
+    return (content, f"/Resources << /Font << /F1 {font} 0 R >> >>")
+
+
+def test_text_in_logical_order_and_scans_left_out(tmp_path):
+    from pdfgen import PdfWriter
+
+    w = PdfWriter()
+    text = "BT /F1 12 Tf 100 700 Td <030201> Tj ET"
+    data = simple_pdf([("", ""), arabic_page(w, text), arabic_page(w, text)], writer=w)
+    f = tmp_path / "doc.pdf"
+    f.write_bytes(data)
+    # The first page paints nothing and needs OCR: no blank line stands for it.
+    assert velko.extract_text(f) == "\u0628\u062a\u0643\n\n\u0628\u062a\u0643"
+
+
+def test_sample_reads_in_logical_order(sample_pdf):
+    text = velko.extract_text(sample_pdf)
+    assert text.startswith("التحول الرقمي في المؤسسات العربية\n")
+    assert "(Cloud Computing)" in text and "15/03/2024" in text
