@@ -10,6 +10,7 @@
 
 #include "content.h"
 #include "font.h"
+#include "pdf_builder.h"
 #include "types.h"
 
 namespace velko::test {
@@ -62,21 +63,10 @@ inline const std::vector<std::pair<std::uint32_t, std::u32string>>& code_table()
   return t;
 }
 
+// Hex digits of the text's UTF-16BE code units, without the brackets and mark.
 inline std::string utf16_hex_of(const std::u32string& s) {
-  std::string out;
-  char buf[8];
-  for (char32_t c : s) {
-    if (c >= 0x10000) {
-      const char32_t v = c - 0x10000;
-      std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(0xD800 + (v >> 10)));
-      out += buf;
-      std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
-    } else {
-      std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(c));
-    }
-    out += buf;
-  }
-  return out;
+  const std::string h = utf16_hex(s);  // <FEFF....>
+  return h.substr(5, h.size() - 6);
 }
 
 // A ToUnicode CMap for the code table (one-byte codes).
