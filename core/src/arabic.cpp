@@ -534,7 +534,8 @@ std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
 bool has_arabic_letter_or_mark(std::string_view text, bool& latin_mark) {
   bool arabic = false;
   latin_mark = false;
-  for (char32_t c : utf8_to_u32(text)) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = next_cp(text, i);
     if (c >= 0x0300 && c <= 0x036F) latin_mark = true;
     if (is_rtl(c)) arabic = true;
   }
