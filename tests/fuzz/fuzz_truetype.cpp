@@ -1,4 +1,4 @@
-// glyph_unicode and glyph_outline over arbitrary bytes: a TrueType program must never
+// glyph_unicode, glyph_outline and the simple-font kashida reading over arbitrary bytes: a TrueType program must never
 // crash, over-read or take unbounded time.
 #include <cstddef>
 #include <cstdint>
@@ -16,5 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   });
   for (std::uint16_t g : {0, 1, 2, 0xFFFE, 0xFFFF}) (void)velko::glyph_outline(font, g);
+  const auto glyphs = velko::simple_code_glyphs(font);
+  for (std::uint16_t g : glyphs) {
+    if (g != 0) (void)velko::is_baseline_bar(font, g);
+  }
   return 0;
 }
