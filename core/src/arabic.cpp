@@ -66,15 +66,6 @@ bool is_arabic_letter(char32_t c) {
 
 // ---- UTF-8 walking ---------------------------------------------------------------------
 
-// Next scalar value of s at i (advancing i); ill-formed sequences read as U+FFFD.
-char32_t next_cp(std::string_view s, std::size_t& i) {
-  UChar32 c;
-  const auto len = static_cast<int32_t>(std::min<std::size_t>(s.size(), INT32_MAX));
-  auto pos = static_cast<int32_t>(i);
-  U8_NEXT(s.data(), pos, len, c);
-  i = static_cast<std::size_t>(pos);
-  return c < 0 ? kReplacement : static_cast<char32_t>(c);
-}
 
 bool all_ascii(std::string_view s) {
   for (unsigned char b : s) {
@@ -90,7 +81,7 @@ bool has_rtl(std::string_view s) {
       ++i;
       continue;
     }
-    if (is_rtl(next_cp(s, i))) return true;
+    if (is_rtl(next_utf8(s, i))) return true;
   }
   return false;
 }
@@ -100,7 +91,7 @@ bool only_white(std::string_view s) {
   if (s.empty()) return false;
   std::size_t i = 0;
   while (i < s.size()) {
-    if (!is_white(next_cp(s, i))) return false;
+    if (!is_white(next_utf8(s, i))) return false;
   }
   return true;
 }
@@ -118,7 +109,7 @@ bool empty_or_replacement(std::string_view s) {
 std::optional<char32_t> single_cp(std::string_view s) {
   if (s.empty()) return std::nullopt;
   std::size_t i = 0;
-  const char32_t c = next_cp(s, i);
+  const char32_t c = next_utf8(s, i);
   if (i != s.size()) return std::nullopt;
   return c;
 }
@@ -175,7 +166,7 @@ std::string debug_quote(std::string_view s) {
   std::string out = "\"";
   std::size_t i = 0;
   while (i < s.size()) {
-    const char32_t c = next_cp(s, i);
+    const char32_t c = next_utf8(s, i);
     switch (c) {
       case U'"': out += "\\\""; break;
       case U'\\': out += "\\\\"; break;
@@ -535,7 +526,7 @@ bool has_arabic_letter_or_mark(std::string_view text, bool& latin_mark) {
   bool arabic = false;
   latin_mark = false;
   for (std::size_t i = 0; i < text.size();) {
-    const char32_t c = next_cp(text, i);
+    const char32_t c = next_utf8(text, i);
     if (c >= 0x0300 && c <= 0x036F) latin_mark = true;
     if (is_rtl(c)) arabic = true;
   }
@@ -715,7 +706,7 @@ bool is_mark_glyph(std::string_view text) {
   while (i < s.size() && s[i] == ' ') ++i;
   if (i == s.size()) return false;
   while (i < s.size()) {
-    if (!in_mark_set(next_cp(s, i))) return false;
+    if (!in_mark_set(next_utf8(s, i))) return false;
   }
   return true;
 }
@@ -866,7 +857,7 @@ std::optional<TextLine> build_line(std::span<const Placed> glyphs, const FontMap
     piece_cps.clear();
     bool reverse = false;
     for (std::size_t i = 0; i < piece.text.size();) {
-      const char32_t c = next_cp(piece.text, i);
+      const char32_t c = next_utf8(piece.text, i);
       if (is_rtl(c) && digit_set(c) < 0) reverse = true;
       piece_cps.push_back(c);
     }

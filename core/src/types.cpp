@@ -83,8 +83,6 @@ void append_utf8(std::string& out, char32_t c) {
   }
 }
 
-namespace {
-
 // Decodes one UTF-8 sequence at s[i]; returns the scalar value (U+FFFD for an invalid
 // sequence, consuming the maximal invalid prefix as one replacement, as Unicode advises).
 char32_t next_utf8(std::string_view s, std::size_t& i) {
@@ -125,8 +123,6 @@ char32_t next_utf8(std::string_view s, std::size_t& i) {
   }
   return c;
 }
-
-}  // namespace
 
 std::u32string utf8_to_u32(std::string_view s) {
   std::u32string out;

@@ -142,6 +142,10 @@ class GlyphWidths {
 // Appends the UTF-8 encoding of a scalar value (invalid values become U+FFFD).
 void append_utf8(std::string& out, char32_t c);
 
+// The scalar value of the UTF-8 sequence at s[i], advancing i past it; an ill-formed
+// sequence reads as one U+FFFD (its maximal subpart consumed).
+char32_t next_utf8(std::string_view s, std::size_t& i);
+
 // Decodes UTF-8, replacing every invalid sequence with U+FFFD.
 std::u32string utf8_to_u32(std::string_view s);
 std::string u32_to_utf8(std::u32string_view s);
