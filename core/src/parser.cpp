@@ -299,7 +299,13 @@ std::uint32_t clamp_u32(double v) {
   return static_cast<std::uint32_t>(v);
 }
 
-std::optional<Bytes> decoded_entry(QPDFObjectHandle dict, std::string_view key) {
+std::optional<Bytes> decoded_data(QPDFObjectHandle stream, StreamCache* cache) {
+  if (cache == nullptr) return decoded_stream(stream);
+  return cache->decoded(stream);
+}
+
+std::optional<Bytes> decoded_entry(QPDFObjectHandle dict, std::string_view key,
+                                   StreamCache* cache) {
   auto v = lookup(dict, key);
   if (!v) return std::nullopt;
   try {
@@ -307,10 +313,10 @@ std::optional<Bytes> decoded_entry(QPDFObjectHandle dict, std::string_view key) 
   } catch (const std::exception&) {
     return std::nullopt;
   }
-  return decoded_stream(*v);
+  return decoded_data(*v, cache);
 }
 
-void read_simple(QPDFObjectHandle dict, RawFont& f) {
+void read_simple(QPDFObjectHandle dict, RawFont& f, StreamCache* cache) {
   if (auto fc = lookup(dict, "FirstChar"); fc && fc->isInteger()) {
     long long v = fc->getIntValue();
     f.first_char = v < 0 ? 0 : static_cast<std::uint32_t>(static_cast<unsigned long long>(v));
@@ -357,11 +363,11 @@ void read_simple(QPDFObjectHandle dict, RawFont& f) {
       }
     }
   }
-  if (descriptor) f.font_file3 = decoded_entry(*descriptor, "FontFile3");
+  if (descriptor) f.font_file3 = decoded_entry(*descriptor, "FontFile3", cache);
   // A simple TrueType program is not a source of text (its glyph ids are not the codes),
   // but its outlines tell kashida glyphs that a producer left without a mapping.
   if (descriptor && f.info.subtype == "TrueType") {
-    f.truetype_program = decoded_entry(*descriptor, "FontFile2");
+    f.truetype_program = decoded_entry(*descriptor, "FontFile2", cache);
   }
 }
 
@@ -411,7 +417,7 @@ void read_w(QPDFObjectHandle w, std::vector<CidWidth>& out) {
   }
 }
 
-void read_composite(QPDFObjectHandle dict, RawFont& f) {
+void read_composite(QPDFObjectHandle dict, RawFont& f, StreamCache* cache) {
   if (auto d = descendant(dict)) {
     if (auto dw = number_entry(*d, "DW")) f.default_width = *dw;
     if (auto w = resolve(d->getKey("/W")); w && w.value().isArray()) read_w(w.value(), f.cid_widths);
@@ -423,9 +429,11 @@ void read_composite(QPDFObjectHandle dict, RawFont& f) {
   auto d = descendant(dict);
   if (!d) return;
   if (auto map = lookup(*d, "CIDToGIDMap"); map && map->isStream()) {
-    f.cid_to_gid_map = decoded_stream(*map);
+    f.cid_to_gid_map = decoded_data(*map, cache);
   }
-  if (auto fd = dict_entry(*d, "FontDescriptor")) f.font_file2 = decoded_entry(*fd, "FontFile2");
+  if (auto fd = dict_entry(*d, "FontDescriptor")) {
+    f.font_file2 = decoded_entry(*fd, "FontFile2", cache);
+  }
 }
 
 }  // namespace
@@ -520,7 +528,9 @@ Result<std::vector<RawFont>> Pdf::page_raw_fonts(std::uint32_t number) const {
         // getKeys is ordered by std::string comparison: ascending byte order of the names.
         for (const std::string& k : fonts->getKeys()) {
           QPDFObjectHandle f = fonts->getKey(k);
-          if (f.isDictionary()) out.push_back(raw_font(key_text(k), f));
+          if (f.isDictionary()) {
+            out.push_back(raw_font(key_text(k), f, font_streams_.get()));
+          }
         }
       }
     }
@@ -535,7 +545,9 @@ Result<std::vector<RawFont>> Pdf::page_raw_fonts(std::uint32_t number) const {
       if (!fonts) continue;
       for (const std::string& k : fonts->getKeys()) {
         QPDFObjectHandle f = fonts->getKey(k);
-        if (f.isDictionary()) out.push_back(raw_font(form.name + "/" + key_text(k), f));
+        if (f.isDictionary()) {
+          out.push_back(raw_font(form.name + "/" + key_text(k), f, font_streams_.get()));
+        }
       }
     } catch (const std::exception&) {
     }
@@ -560,20 +572,35 @@ FontInfo Pdf::font_info(std::string_view name, QPDFObjectHandle dict) {
   return info;
 }
 
-RawFont Pdf::raw_font(std::string_view name, QPDFObjectHandle dict) {
+RawFont Pdf::raw_font(std::string_view name, QPDFObjectHandle dict, StreamCache* cache) {
   RawFont f;
   f.info = font_info(name, dict);
   try {
-    f.to_unicode = decoded_entry(dict, "ToUnicode");
+    f.to_unicode = decoded_entry(dict, "ToUnicode", cache);
     if (f.info.subtype != "Type0") {
-      read_simple(dict, f);
+      read_simple(dict, f, cache);
     } else {
-      read_composite(dict, f);
+      read_composite(dict, f, cache);
     }
   } catch (const std::exception&) {
     // Whatever was read before the damage is kept; the rest stays at its default.
   }
   return f;
+}
+
+const std::optional<Bytes>& StreamCache::decoded(QPDFObjectHandle stream) {
+  QPDFObjGen id;
+  try {
+    id = stream.getObjGen();
+  } catch (const std::exception&) {
+  }
+  if (id.getObj() == 0) {
+    direct_ = decoded_stream(stream);
+    return direct_;
+  }
+  auto it = by_object_.find(id);
+  if (it == by_object_.end()) it = by_object_.emplace(id, decoded_stream(stream)).first;
+  return it->second;
 }
 
 }  // namespace velko

@@ -8,6 +8,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -19,6 +20,18 @@
 #include "types.h"
 
 namespace velko {
+
+// Decoded stream data by object, so that a font program or ToUnicode map shared by many
+// pages is inflated once per document; what the access layer returns is still a copy.
+class StreamCache {
+ public:
+  // The stream's data decoded through its filters, or absent when decoding fails.
+  const std::optional<Bytes>& decoded(QPDFObjectHandle stream);
+
+ private:
+  std::map<QPDFObjGen, std::optional<Bytes>> by_object_;
+  std::optional<Bytes> direct_;  // a stream that is not an indirect object is not kept
+};
 
 class Pdf {
  public:
@@ -59,10 +72,12 @@ class Pdf {
   Result<std::vector<RawFont>> page_raw_fonts(std::uint32_t number) const;
   static FontInfo font_info(std::string_view name, QPDFObjectHandle dict);
   // Everything the font model needs from one font dictionary; never fails.
-  static RawFont raw_font(std::string_view name, QPDFObjectHandle dict);
+  static RawFont raw_font(std::string_view name, QPDFObjectHandle dict,
+                          StreamCache* cache = nullptr);
 
  private:
   std::unique_ptr<QPDF> qpdf_;
+  std::unique_ptr<StreamCache> font_streams_ = std::make_unique<StreamCache>();
   std::vector<QPDFObjectHandle> pages_;
 };
 
