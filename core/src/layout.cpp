@@ -42,9 +42,11 @@ double median_size(std::span<const Item> items, const Group& group) {
   return m > 0 ? m : kFallbackSize;  // NaN fails the comparison too
 }
 
-std::optional<Gap> widest_gap(std::span<const Item> items, const Group& group, Axis axis,
-                              double min_side) {
-  if (group.size() < 2) return std::nullopt;
+namespace {
+
+// The group's item indices ordered by the low end of their interval on the axis (IEEE total
+// order), ties kept in group order.
+Group sorted_by_low(std::span<const Item> items, const Group& group, Axis axis) {
   // Sort compact (key, position) pairs: the position breaks ties, so the sort is stable.
   std::vector<std::pair<std::int64_t, std::size_t>> keyed;
   keyed.reserve(group.size());
@@ -52,19 +54,27 @@ std::optional<Gap> widest_gap(std::span<const Item> items, const Group& group, A
     keyed.emplace_back(total_order_key(extent(items[group[k]], axis).lo), k);
   }
   std::sort(keyed.begin(), keyed.end());
-  std::vector<Interval> iv;
-  iv.reserve(keyed.size());
-  for (const auto& [key, k] : keyed) iv.push_back(extent(items[group[k]], axis));
+  Group order;
+  order.reserve(keyed.size());
+  for (const auto& [key, k] : keyed) order.push_back(group[k]);
+  return order;
+}
 
+// The widest gap over intervals already in low-end order.
+std::optional<Gap> gap_in_order(std::span<const Item> items, const Group& order, Axis axis,
+                                double min_side) {
+  if (order.size() < 2) return std::nullopt;
   double high = NAN;  // the largest high end, NaN values skipped
-  for (const Interval& v : iv) {
-    if (std::isnan(high) || v.hi > high) high = v.hi;
+  for (std::size_t i : order) {
+    const double hi = extent(items[i], axis).hi;
+    if (std::isnan(high) || hi > high) high = hi;
   }
-  const double low = iv.front().lo;
-  double reach = iv.front().hi;
+  const Interval first = extent(items[order.front()], axis);
+  const double low = first.lo;
+  double reach = first.hi;
   std::optional<Gap> best;
-  for (std::size_t k = 1; k < iv.size(); ++k) {
-    const Interval& v = iv[k];
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const Interval v = extent(items[order[k]], axis);
     const double width = v.lo - reach;
     if (reach - low >= min_side && width > 0 && high - v.lo >= min_side) {
       if (!best || width > best->width) best = Gap{width, reach};
@@ -76,8 +86,18 @@ std::optional<Gap> widest_gap(std::span<const Item> items, const Group& group, A
   return best;
 }
 
-void cut(std::span<const Item> items, Group group, bool rtl, std::size_t depth,
-         std::vector<Group>& out) {
+// The group with its items in low-end order along both axes. Splitting a group keeps both
+// orders by filtering, so each level of the recursion walks its intervals in linear time
+// instead of sorting them again.
+struct Ordered {
+  Group group;
+  Group by_x;
+  Group by_y;
+};
+
+void cut_ordered(std::span<const Item> items, Ordered g, bool rtl, std::size_t depth,
+                 std::vector<Group>& out, std::vector<std::uint8_t>& high_side) {
+  Group& group = g.group;
   if (group.empty()) return;
   if (depth >= kMaxDepth || group.size() < kSmallestCuttable) {
     out.push_back(std::move(group));
@@ -95,9 +115,9 @@ void cut(std::span<const Item> items, Group group, bool rtl, std::size_t depth,
 
   std::optional<Gap> column;
   if (height >= kColumnSearchHeight * m) {
-    column = widest_gap(items, group, Axis::Horizontal, kColumnSide * m);
+    column = gap_in_order(items, g.by_x, Axis::Horizontal, kColumnSide * m);
   }
-  const std::optional<Gap> row = widest_gap(items, group, Axis::Vertical, 0.0);
+  const std::optional<Gap> row = gap_in_order(items, g.by_y, Axis::Vertical, 0.0);
   const double t = height < kTallGroup * m ? kShortColumnGap * m : kTallColumnGap * m;
 
   std::optional<Axis> chosen;
@@ -122,26 +142,51 @@ void cut(std::span<const Item> items, Group group, bool rtl, std::size_t depth,
   // A cut along the horizontal extent is a vertical line between columns.
   const bool vertical_cut = *chosen == Axis::Horizontal;
   const double start = vertical_cut ? column->start : row->start;
-  Group low, high;
+  Ordered low, high;
   for (std::size_t i : group) {
     const double far = vertical_cut ? items[i].x1 : items[i].y1;
-    (far <= start ? low : high).push_back(i);
+    const bool is_high = !(far <= start);
+    high_side[i] = is_high ? 1 : 0;
+    (is_high ? high : low).group.push_back(i);
   }
-  if (low.empty() || high.empty()) {
+  if (low.group.empty() || high.group.empty()) {
     out.push_back(std::move(group));
     return;
   }
-  Group().swap(group);  // release the parent list before recursing
+  for (std::size_t i : g.by_x) (high_side[i] ? high : low).by_x.push_back(i);
+  for (std::size_t i : g.by_y) (high_side[i] ? high : low).by_y.push_back(i);
+  Group().swap(group);  // release the parent lists before recursing
+  Group().swap(g.by_x);
+  Group().swap(g.by_y);
 
   // Upper part first (y grows upward); right-hand column first on a right-to-left page.
   const bool high_first = !vertical_cut || rtl;
   if (high_first) {
-    cut(items, std::move(high), rtl, depth + 1, out);
-    cut(items, std::move(low), rtl, depth + 1, out);
+    cut_ordered(items, std::move(high), rtl, depth + 1, out, high_side);
+    cut_ordered(items, std::move(low), rtl, depth + 1, out, high_side);
   } else {
-    cut(items, std::move(low), rtl, depth + 1, out);
-    cut(items, std::move(high), rtl, depth + 1, out);
+    cut_ordered(items, std::move(low), rtl, depth + 1, out, high_side);
+    cut_ordered(items, std::move(high), rtl, depth + 1, out, high_side);
   }
+}
+
+}  // namespace
+
+std::optional<Gap> widest_gap(std::span<const Item> items, const Group& group, Axis axis,
+                              double min_side) {
+  if (group.size() < 2) return std::nullopt;
+  return gap_in_order(items, sorted_by_low(items, group, axis), axis, min_side);
+}
+
+void cut(std::span<const Item> items, Group group, bool rtl, std::size_t depth,
+         std::vector<Group>& out) {
+  if (group.empty()) return;
+  Ordered g;
+  g.by_x = sorted_by_low(items, group, Axis::Horizontal);
+  g.by_y = sorted_by_low(items, group, Axis::Vertical);
+  g.group = std::move(group);
+  std::vector<std::uint8_t> high_side(items.size(), 0);
+  cut_ordered(items, std::move(g), rtl, depth, out, high_side);
 }
 
 std::vector<Group> segment(std::span<const Item> items, bool rtl) {

@@ -312,3 +312,100 @@ TEST(Layout, ManyGlyphsOnOneLine) {
   EXPECT_EQ(groups.size(), 1u);
   EXPECT_LT(ms, 2000);
 }
+
+namespace {
+
+// The segmentation written the plain way, re-sorting every group at every step with the
+// public widest_gap; the engine keeps sorted orders across the recursion instead and must
+// give the very same groups.
+void reference_cut(std::span<const Item> items, Group group, bool rtl, std::size_t depth,
+                   std::vector<Group>& out) {
+  if (depth >= kMaxDepth || group.size() <= 3) {
+    out.push_back(group);
+    return;
+  }
+  const double m = median_size(items, group);
+  double top = NAN, bottom = NAN;
+  for (std::size_t i : group) {
+    if (!std::isnan(items[i].y1) && (std::isnan(top) || items[i].y1 > top)) top = items[i].y1;
+    if (!std::isnan(items[i].y0) && (std::isnan(bottom) || items[i].y0 < bottom)) {
+      bottom = items[i].y0;
+    }
+  }
+  const double height = top - bottom;
+  std::optional<Gap> column;
+  if (height >= 1.8 * m) column = widest_gap(items, group, Axis::Horizontal, 5 * m);
+  const std::optional<Gap> row = widest_gap(items, group, Axis::Vertical, 0);
+  const double t = height < 8 * m ? 1.5 * m : 0.9 * m;
+  int chosen = 0;  // 1 vertical cut, 2 horizontal cut
+  if (column && row) {
+    chosen = (column->width >= t && column->width > row->width) ? 1
+             : row->width >= m                                   ? 2
+             : column->width >= t                                ? 1
+                                                                 : 0;
+  } else if (column) {
+    chosen = column->width >= t ? 1 : 0;
+  } else if (row) {
+    chosen = row->width >= m ? 2 : 0;
+  }
+  if (chosen == 0) {
+    out.push_back(group);
+    return;
+  }
+  const double start = chosen == 1 ? column->start : row->start;
+  Group low, high;
+  for (std::size_t i : group) {
+    ((chosen == 1 ? items[i].x1 : items[i].y1) <= start ? low : high).push_back(i);
+  }
+  if (low.empty() || high.empty()) {
+    out.push_back(group);
+    return;
+  }
+  const bool high_first = chosen == 2 || rtl;
+  reference_cut(items, high_first ? high : low, rtl, depth + 1, out);
+  reference_cut(items, high_first ? low : high, rtl, depth + 1, out);
+}
+
+}  // namespace
+
+TEST(Layout, SegmentMatchesThePlainRecursion) {
+  std::mt19937 rng(1234);
+  const double specials[] = {NAN, INFINITY, -INFINITY, 0.0, -0.0};
+  for (int round = 0; round < 300; ++round) {
+    // Pages of a few columns of lines, words of random widths, some equal gaps, and now
+    // and then a coordinate that is not a number.
+    std::vector<Item> items;
+    const int columns = 1 + static_cast<int>(rng() % 3);
+    const int lines = 1 + static_cast<int>(rng() % 12);
+    const double size = 6 + static_cast<double>(rng() % 10);
+    for (int c = 0; c < columns; ++c) {
+      for (int l = 0; l < lines; ++l) {
+        double x = 50 + 200.0 * c;
+        const double y = 700 - l * size * (1.2 + (rng() % 3) * 0.5);
+        const int words = 1 + static_cast<int>(rng() % 5);
+        for (int w = 0; w < words; ++w) {
+          const double width = size * (1 + rng() % 4);
+          items.push_back(Item{x, x + width, y - 0.25 * size, y + 0.75 * size, size});
+          x += width + size * (rng() % 2 ? 0.3 : 1.0);
+        }
+      }
+    }
+    if (round % 5 == 0 && !items.empty()) {
+      Item& it = items[rng() % items.size()];
+      const double v = specials[rng() % 5];
+      switch (rng() % 4) {
+        case 0: it.x0 = v; break;
+        case 1: it.x1 = v; break;
+        case 2: it.y0 = v; break;
+        default: it.y1 = v; break;
+      }
+    }
+    for (bool rtl : {false, true}) {
+      Group all(items.size());
+      for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+      std::vector<Group> expected;
+      reference_cut(items, all, rtl, 0, expected);
+      EXPECT_EQ(segment(items, rtl), expected) << "round " << round << " rtl " << rtl;
+    }
+  }
+}
