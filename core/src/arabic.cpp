@@ -487,6 +487,10 @@ std::optional<std::string> glyph_text(const Placed& p, const FontMap& fonts) {
 
 // ---- public interface ---------------------------------------------------------------
 
+// A glyph with a real advance: at least 5% of its size (a NaN width is not one). Below that
+// it is a zero-advance glyph: a mark, or a piece drawn over its neighbour.
+bool is_wide(const Glyph& g) { return std::fabs(g.width) >= 0.05 * g.style.size; }
+
 std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
   std::vector<Placed> out;
   out.reserve(page.glyphs.size());
@@ -511,7 +515,7 @@ std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
     std::size_t carrier = span.start;
     for (std::size_t i = span.start; i < end; ++i) {
       const Glyph& g = out[i].glyph;
-      if (std::fabs(g.width) >= 0.05 * g.style.size) {
+      if (is_wide(g)) {
         carrier = i;
         break;
       }
@@ -522,15 +526,19 @@ std::vector<Placed> apply_actual_text(const PageGlyphs& page) {
   return out;
 }
 
-bool has_arabic_letter_or_mark(std::string_view text, bool& latin_mark) {
-  bool arabic = false;
-  latin_mark = false;
+struct Script {
+  bool rtl = false;         // holds a right-to-left character
+  bool latin_mark = false;  // holds a Latin combining mark (U+0300-U+036F)
+};
+
+Script script_of(std::string_view text) {
+  Script s;
   for (std::size_t i = 0; i < text.size();) {
     const char32_t c = next_utf8(text, i);
-    if (c >= 0x0300 && c <= 0x036F) latin_mark = true;
-    if (is_rtl(c)) arabic = true;
+    if (c >= 0x0300 && c <= 0x036F) s.latin_mark = true;
+    if (is_rtl(c)) s.rtl = true;
   }
-  return arabic;
+  return s;
 }
 
 // Places an Arabic mark with the letter it belongs to. Two conventions meet here:
@@ -546,26 +554,23 @@ bool has_arabic_letter_or_mark(std::string_view text, bool& latin_mark) {
 //   further left and the first test fails; the mark keeps its position along the line but
 //   takes the base's baseline, so that line grouping cannot split it off.
 void attach_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_view text) {
-  bool latin_mark = false;
-  if (!has_arabic_letter_or_mark(text, latin_mark) || latin_mark) return;
+  const Script script = script_of(text);
+  if (!script.rtl || script.latin_mark) return;
   Placed& p = glyphs[i];
   const double size = p.glyph.style.size;
   auto compatible = [&](const Placed& h) {
     return h.glyph.rotation == p.glyph.rotation && std::fabs(h.v - p.v) <= size;
   };
-  auto wide = [](const Placed& h) {
-    return std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size;
-  };
   const Placed* next = nullptr;
   for (std::size_t j = i + 1; j < glyphs.size() && j <= i + 4; ++j) {
-    if (wide(glyphs[j])) {  // skipping the other marks of the same stack
+    if (is_wide(glyphs[j].glyph)) {  // skipping the other marks of the same stack
       next = &glyphs[j];
       break;
     }
   }
   const Placed* prev = nullptr;
   for (std::size_t j = i; j-- > 0 && j + 4 >= i;) {
-    if (wide(glyphs[j])) {
+    if (is_wide(glyphs[j].glyph)) {
       prev = &glyphs[j];
       break;
     }
@@ -595,15 +600,11 @@ void attach_arabic_mark(std::span<Placed> glyphs, std::size_t i, std::string_vie
 // read the pair backwards; the second glyph is put just left of its host instead.
 bool attach_same_origin_letter(std::span<Placed> glyphs, std::size_t i, std::string_view text) {
   if (i == 0) return false;
-  bool latin_mark = false;
-  if (!has_arabic_letter_or_mark(text, latin_mark)) return false;
+  if (!script_of(text).rtl) return false;
   Placed& p = glyphs[i];
   const Placed& h = glyphs[i - 1];
   const double size = p.glyph.style.size;
-  if (h.glyph.rotation != p.glyph.rotation ||
-      !(std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size)) {
-    return false;
-  }
+  if (h.glyph.rotation != p.glyph.rotation || !is_wide(h.glyph)) return false;
   if (!(std::fabs(h.v - p.v) <= size) || !(std::fabs(h.u - p.u) <= 0.01 * size)) return false;
   p.u = std::nextafter(h.u, -std::numeric_limits<double>::infinity());
   p.v = h.v;
@@ -616,6 +617,8 @@ void anchor_zero_advance(std::span<Placed> glyphs, const FontMap& fonts) {
   for (std::size_t i = 0; i < n; ++i) {
     Placed& p = glyphs[i];
     const double size = p.glyph.style.size;
+    // Written so that a NaN width counts as wide here: only a glyph shown to have no
+    // advance is moved.
     if (!(std::fabs(p.glyph.width) < 0.05 * size)) continue;
     const std::optional<std::string> text = glyph_text(p, fonts);
     const std::string_view t = text ? std::string_view(*text) : std::string_view();
@@ -628,7 +631,7 @@ void anchor_zero_advance(std::span<Placed> glyphs, const FontMap& fonts) {
     const std::size_t to = std::min(i + 9, n);
     for (std::size_t j = from; j < to; ++j) {
       const Placed& h = glyphs[j];
-      if (!(std::fabs(h.glyph.width) >= 0.05 * h.glyph.style.size)) continue;
+      if (!is_wide(h.glyph)) continue;
       if (!(std::fabs(h.v - p.v) <= size)) continue;
       if (!(h.u < p.u && p.u < h.u + h.glyph.width)) continue;
       p.u = h.u;
@@ -760,7 +763,7 @@ std::optional<TextLine> build_line(std::span<const Placed> glyphs, const FontMap
     const double start = along_start(g);
     const double end = start + g.width;
     const double size = g.style.size;
-    const bool wide = std::fabs(g.width) >= 0.05 * size;
+    const bool wide = is_wide(g);
 
     // Ghosts (the silent glyphs of an ActualText span, explicit U+FFFD) keep their place.
     if (item.resolved && empty_or_replacement(item.text)) {
