@@ -33,26 +33,6 @@ constexpr char32_t kTatweel = 0x0640;
 
 // ---- character classes ----------------------------------------------------------------
 
-bool is_rtl(char32_t c) {
-  return (c >= 0x0590 && c <= 0x07BF) || (c >= 0x0860 && c <= 0x08FF) ||
-         (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
-}
-
-bool in_mark_set(char32_t c) {
-  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x064B && c <= 0x065F) || c == 0x0670 ||
-         (c >= 0x06D6 && c <= 0x06ED) || (c >= 0x08D3 && c <= 0x08FF) ||
-         (c >= 0xFE70 && c <= 0xFE7F);
-}
-
-// The digit set of c (0 ASCII, 1 Arabic-Indic, 2 extended Arabic-Indic) or -1.
-int digit_set(char32_t c) {
-  if (c >= U'0' && c <= U'9') return 0;
-  if (c >= 0x0660 && c <= 0x0669) return 1;
-  if (c >= 0x06F0 && c <= 0x06F9) return 2;
-  return -1;
-}
-constexpr std::array<char32_t, 3> kDigitZero = {U'0', 0x0660, 0x06F0};
-
 bool is_white(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE); }
 
 bool in_arabic_block(char32_t c) {
@@ -81,7 +61,7 @@ bool has_rtl(std::string_view s) {
       ++i;
       continue;
     }
-    if (is_rtl(next_utf8(s, i))) return true;
+    if (is_rtl_char(next_utf8(s, i))) return true;
   }
   return false;
 }
@@ -142,7 +122,7 @@ std::optional<std::pair<char32_t, char32_t>> base_and_mark(char32_t c) {
   if (d.countChar32() != 2) return std::nullopt;
   const auto b = static_cast<char32_t>(d.char32At(0));
   const auto m = static_cast<char32_t>(d.char32At(d.moveIndex32(0, 1)));
-  if (!in_mark_set(m) || b == c) return std::nullopt;
+  if (!is_mark_char(m) || b == c) return std::nullopt;
   return std::make_pair(b, m);
 }
 
@@ -331,7 +311,7 @@ void drop_inner_tatweel(std::u32string& s) {
 void strip_mark_bases(std::u32string& s) {
   std::size_t w = 0;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == U' ' && i + 1 < s.size() && in_mark_set(s[i + 1])) continue;
+    if (s[i] == U' ' && i + 1 < s.size() && is_mark_char(s[i + 1])) continue;
     s[w++] = s[i];
   }
   s.resize(w);
@@ -536,7 +516,7 @@ Script script_of(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const char32_t c = next_utf8(text, i);
     if (c >= 0x0300 && c <= 0x036F) s.latin_mark = true;
-    if (is_rtl(c)) s.rtl = true;
+    if (is_rtl_char(c)) s.rtl = true;
   }
   return s;
 }
@@ -709,7 +689,7 @@ bool is_mark_glyph(std::string_view text) {
   while (i < s.size() && s[i] == ' ') ++i;
   if (i == s.size()) return false;
   while (i < s.size()) {
-    if (!in_mark_set(next_utf8(s, i))) return false;
+    if (!is_mark_char(next_utf8(s, i))) return false;
   }
   return true;
 }
@@ -861,7 +841,7 @@ std::optional<TextLine> build_line(std::span<const Placed> glyphs, const FontMap
     bool reverse = false;
     for (std::size_t i = 0; i < piece.text.size();) {
       const char32_t c = next_utf8(piece.text, i);
-      if (is_rtl(c) && digit_set(c) < 0) reverse = true;
+      if (is_rtl_char(c) && digit_set(c) < 0) reverse = true;
       piece_cps.push_back(c);
     }
     if (reverse && piece_cps.size() >= 2) {

@@ -399,24 +399,8 @@ std::string pdf_text_string(std::string_view bytes) {
   std::string out;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
       static_cast<unsigned char>(bytes[1]) == 0xFF) {
-    const std::size_t n = (bytes.size() - 2) / 2;
-    auto unit = [&](std::size_t k) {
-      return static_cast<char32_t>((static_cast<unsigned char>(bytes[2 + 2 * k]) << 8) |
-                                   static_cast<unsigned char>(bytes[3 + 2 * k]));
-    };
-    for (std::size_t k = 0; k < n; ++k) {
-      char32_t u = unit(k);
-      if (u >= 0xD800 && u <= 0xDBFF && k + 1 < n) {
-        char32_t v = unit(k + 1);
-        if (v >= 0xDC00 && v <= 0xDFFF) {
-          append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
-          ++k;
-          continue;
-        }
-      }
-      append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t{0xFFFD} : u);
-    }
-    return out;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    return utf16be_to_string(std::span<const std::uint8_t>(data + 2, bytes.size() - 2));
   }
   out.reserve(bytes.size());
   for (char b : bytes) append_utf8(out, static_cast<unsigned char>(b));

@@ -8,10 +8,6 @@ namespace velko {
 
 namespace {
 
-bool is_presentation_form(char32_t c) {
-  return (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
-}
-
 bool is_ascii_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
 
 bool is_separator_candidate(char32_t c) {

@@ -57,10 +57,9 @@ bool is_mirrored(char32_t c) {
 
 // The value of a decimal digit in the ASCII, Arabic-Indic or extended Arabic-Indic set.
 std::optional<int> digit_value(char32_t c) {
-  if (c >= 0x30 && c <= 0x39) return int(c - 0x30);
-  if (c >= 0x660 && c <= 0x669) return int(c - 0x660);
-  if (c >= 0x6F0 && c <= 0x6F9) return int(c - 0x6F0);
-  return std::nullopt;
+  const int set = digit_set(c);
+  if (set < 0) return std::nullopt;
+  return int(c - kDigitZero[static_cast<std::size_t>(set)]);
 }
 
 // The single character of a UTF-8 text, or nothing if it has zero or several.
@@ -173,25 +172,6 @@ Bytes hex_bytes(std::string_view digits) {
     }
   }
   if (high >= 0) out.push_back(std::uint8_t(high << 4));
-  return out;
-}
-
-std::string utf16be_to_string(std::span<const std::uint8_t> bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  std::size_t n = bytes.size() / 2;
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t u = char32_t(bytes[2 * i] << 8 | bytes[2 * i + 1]);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
-      char32_t next = char32_t(bytes[2 * i + 2] << 8 | bytes[2 * i + 3]);
-      if (next >= 0xDC00 && next <= 0xDFFF) {
-        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t(0xFFFD) : u);
-  }
   return out;
 }
 

@@ -52,7 +52,6 @@ class CMap {
 // Hexadecimal digits to bytes: other bytes are dropped, an odd digit count gets a 0.
 Bytes hex_bytes(std::string_view digits);
 // Big-endian UTF-16 to UTF-8; a trailing odd byte is ignored, lone surrogates become U+FFFD.
-std::string utf16be_to_string(std::span<const std::uint8_t> bytes);
 
 // One decoded font of a page.
 class Font {

@@ -265,25 +265,24 @@ std::string key_text(const std::string& key) {
   return lossy_utf8(std::string_view(key).substr(key.empty() || key[0] != '/' ? 0 : 1));
 }
 
-// The entry's value when it is a dictionary (following one reference), else absent.
-std::optional<QPDFObjectHandle> dict_entry(QPDFObjectHandle dict, std::string_view key) {
+// The entry's value (following one reference) when it is of the kind `is` accepts.
+template <class Is>
+std::optional<QPDFObjectHandle> entry_if(QPDFObjectHandle dict, std::string_view key, Is is) {
   auto v = lookup(dict, key);
   if (!v) return std::nullopt;
   try {
-    if (v->isDictionary()) return v;
+    if (is(*v)) return v;
   } catch (const std::exception&) {
   }
   return std::nullopt;
 }
 
+std::optional<QPDFObjectHandle> dict_entry(QPDFObjectHandle dict, std::string_view key) {
+  return entry_if(dict, key, [](QPDFObjectHandle& h) { return h.isDictionary(); });
+}
+
 std::optional<QPDFObjectHandle> array_entry(QPDFObjectHandle dict, std::string_view key) {
-  auto v = lookup(dict, key);
-  if (!v) return std::nullopt;
-  try {
-    if (v->isArray()) return v;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
+  return entry_if(dict, key, [](QPDFObjectHandle& h) { return h.isArray(); });
 }
 
 std::optional<double> number_entry(QPDFObjectHandle dict, std::string_view key) {
@@ -306,13 +305,8 @@ std::optional<Bytes> decoded_data(QPDFObjectHandle stream, StreamCache* cache) {
 
 std::optional<Bytes> decoded_entry(QPDFObjectHandle dict, std::string_view key,
                                    StreamCache* cache) {
-  auto v = lookup(dict, key);
+  auto v = entry_if(dict, key, [](QPDFObjectHandle& h) { return h.isStream(); });
   if (!v) return std::nullopt;
-  try {
-    if (!v->isStream()) return std::nullopt;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
   return decoded_data(*v, cache);
 }
 

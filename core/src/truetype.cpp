@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "types.h"
+
 namespace velko {
 
 namespace {
@@ -21,10 +23,6 @@ bool is_private_use(std::uint32_t c) {
   return (c >= 0xE000 && c <= 0xF8FF) || (c >= 0xF0000 && c <= 0xFFFFD) ||
          (c >= 0x100000 && c <= 0x10FFFD);
 }
-bool is_presentation_form(char32_t c) {
-  return (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
-}
-
 // Adds one (character, glyph) pair of the character map, keeping one character per glyph:
 // a presentation form beats a plain character, otherwise the smaller code point wins.
 void record(GlyphUnicode& map, std::uint32_t c, std::uint32_t glyph) {

@@ -156,4 +156,23 @@ std::string lossy_utf8(std::string_view bytes) {
   return out;
 }
 
+std::string utf16be_to_string(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const std::size_t n = bytes.size() / 2;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char32_t u = char32_t(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+      const char32_t next = char32_t(bytes[2 * i + 2] << 8 | bytes[2 * i + 3]);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t(0xFFFD) : u);
+  }
+  return out;
+}
+
 }  // namespace velko

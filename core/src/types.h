@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -139,6 +140,38 @@ class GlyphWidths {
   virtual double width(std::string_view font, std::uint32_t code) const = 0;
 };
 
+// Character classes shared by decoding, line building and assessment.
+
+// Right-to-left scripts: Hebrew to NKo, Samaritan to Arabic Extended-A, presentation forms.
+inline bool is_rtl_char(char32_t c) {
+  return (c >= 0x0590 && c <= 0x07BF) || (c >= 0x0860 && c <= 0x08FF) ||
+         (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
+}
+
+// Arabic presentation forms A and B, which NFKC folds to base letters.
+inline bool is_presentation_form(char32_t c) {
+  return (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF);
+}
+
+// Combining marks that stay with a letter: Latin combining diacritics, Arabic harakat,
+// Quranic marks and the isolated haraka forms.
+inline bool is_mark_char(char32_t c) {
+  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x064B && c <= 0x065F) || c == 0x0670 ||
+         (c >= 0x06D6 && c <= 0x06ED) || (c >= 0x08D3 && c <= 0x08FF) ||
+         (c >= 0xFE70 && c <= 0xFE7F);
+}
+
+// The zero of each digit set, by set number.
+inline constexpr std::array<char32_t, 3> kDigitZero = {U'0', 0x0660, 0x06F0};
+
+// The digit set of c (0 ASCII, 1 Arabic-Indic, 2 extended Arabic-Indic), or -1.
+inline int digit_set(char32_t c) {
+  if (c >= U'0' && c <= U'9') return 0;
+  if (c >= 0x0660 && c <= 0x0669) return 1;
+  if (c >= 0x06F0 && c <= 0x06F9) return 2;
+  return -1;
+}
+
 // Appends the UTF-8 encoding of a scalar value (invalid values become U+FFFD).
 void append_utf8(std::string& out, char32_t c);
 
@@ -149,6 +182,10 @@ char32_t next_utf8(std::string_view s, std::size_t& i);
 // Decodes UTF-8, replacing every invalid sequence with U+FFFD.
 std::u32string utf8_to_u32(std::string_view s);
 std::string u32_to_utf8(std::u32string_view s);
+
+// Big-endian UTF-16 code units as UTF-8; a trailing odd byte is ignored and an unpaired
+// surrogate becomes U+FFFD. (ToUnicode destinations and PDF text strings are written so.)
+std::string utf16be_to_string(std::span<const std::uint8_t> bytes);
 
 // Bytes read as UTF-8 with invalid sequences replaced by U+FFFD (how PDF names become text).
 std::string lossy_utf8(std::string_view bytes);
